@@ -1,0 +1,114 @@
+#include "console/platform.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
+#include <array>
+#include <csignal>
+#include <string>
+#include <string_view>
+
+extern char **environ;
+
+namespace {
+
+#ifdef __APPLE__
+constexpr const char *AddressOpener = "open";
+#else
+constexpr const char *AddressOpener = "xdg-open";
+#endif
+
+// Written past the streams, which the caller has flushed, straight to the
+// terminal that they share.
+void WriteControlSequence(int terminal, std::string_view sequence) {
+  while (!sequence.empty()) {
+    ssize_t const written = write(terminal, sequence.data(), sequence.size());
+    if (written <= 0) {
+      return;
+    }
+    sequence.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+// The SGR sequence that renders a console attribute as a Windows console
+// host renders it on a VT terminal: its default, 7, is the terminal's own
+// colours; other values pick the foreground from the attribute's bits.
+std::string ColourSequence(WORD attributes) {
+  constexpr WORD ConsoleDefault = 7;
+  if (attributes == ConsoleDefault) {
+    return "\033[m";
+  }
+  // Windows orders the colour bits blue, green, red; ANSI red, green, blue.
+  unsigned const blue = attributes & 1U;
+  unsigned const green = (attributes >> 1U) & 1U;
+  unsigned const red = (attributes >> 2U) & 1U;
+  unsigned const intense = (attributes >> 3U) & 1U;
+  unsigned const colour = (intense != 0 ? 90U : 30U) + red + 2U * green + 4U * blue;
+  return "\033[" + std::to_string(colour) + "m";
+}
+
+}  // namespace
+
+BOOL SetConsoleTitleA(LPCSTR title) {
+  if (isatty(STDOUT_FILENO) == 0) {
+    return 0;
+  }
+  WriteControlSequence(STDOUT_FILENO, std::string("\033]0;") + title + "\a");
+  return 1;
+}
+
+HANDLE GetStdHandle(DWORD stdHandle) {
+  if (stdHandle != STD_OUTPUT_HANDLE || isatty(STDOUT_FILENO) == 0) {
+    return INVALID_HANDLE_VALUE;
+  }
+  return STDOUT_FILENO;
+}
+
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
+  *mode = 0;
+  return console == INVALID_HANDLE_VALUE ? 0 : 1;
+}
+
+BOOL SetConsoleTextAttribute(HANDLE console, WORD attributes) {
+  if (console == INVALID_HANDLE_VALUE) {
+    return 0;
+  }
+  WriteControlSequence(console, ColourSequence(attributes));
+  return 1;
+}
+
+// Starts the opener with the address as its only argument, never through a
+// shell, hidden from the terminal, and without waiting for it.
+HINSTANCE ShellExecuteA(HWND /*owner*/, LPCSTR /*operation*/, LPCSTR file, LPCSTR /*parameters*/,
+                        LPCSTR /*directory*/, INT /*showCommand*/) {
+  // Ignoring SIGCHLD has the system reap openers as they end, so none is
+  // left as a zombie however many are started.
+  static bool const reaping = std::signal(SIGCHLD, SIG_IGN) != SIG_ERR;
+  static_cast<void>(reaping);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  for (int const stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    posix_spawn_file_actions_addopen(&actions, stream, "/dev/null",
+                                     stream == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
+  }
+  // The opener waits for its own children and needs SIGCHLD as usual.
+  sigset_t defaultSignals;
+  sigemptyset(&defaultSignals);
+  sigaddset(&defaultSignals, SIGCHLD);
+  posix_spawnattr_setsigdefault(&attributes, &defaultSignals);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
+  std::string opener = AddressOpener;
+  std::string address = file;
+  std::array<char *, 3> arguments{opener.data(), address.data(), nullptr};
+  pid_t child = 0;
+  posix_spawnp(&child, AddressOpener, &actions, &attributes, arguments.data(), environ);
+
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  // Nobody examines the result: an opener that cannot start is not reported.
+  return nullptr;
+}

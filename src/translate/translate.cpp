@@ -1,0 +1,46 @@
+#include "translate/translate.h"
+
+namespace {
+
+// The address is handed to a shell that passes it on to a handler command
+// line such as `"browser.exe" "%1"`: a double quote would end the argument
+// there and let the rest of the line inject arguments, and a NUL would cut
+// the address short. Browsers send both percent-encoded anyway.
+void AppendIdentifier(std::string &address, std::string_view identifier) {
+  for (char const byte : identifier) {
+    if (byte == '"') {
+      address += "%22";
+    } else if (byte == '\0') {
+      address += "%00";
+    } else {
+      address += byte;
+    }
+  }
+}
+
+}  // namespace
+
+TranslationResult TranslateStoreAddress(const std::string &line) {
+  std::string_view const text = line;
+  if (text.find(DetailMarker) == std::string_view::npos) {
+    return {TranslationOutcome::InvalidUrl, {}};
+  }
+
+  // The marker ends in a slash, so there is always a last one.
+  std::size_t const lastSlash = text.rfind('/');
+  std::size_t const firstQuestionMark = text.find('?');
+  std::string_view identifier = text.substr(lastSlash + 1);
+  // A '?' ahead of the last slash belongs to text before the identifier
+  // and does not end it.
+  if (firstQuestionMark != std::string_view::npos && firstQuestionMark > lastSlash) {
+    identifier = identifier.substr(0, firstQuestionMark - lastSlash - 1);
+  }
+  if (identifier.empty()) {
+    return {TranslationOutcome::EmptyAppId, {}};
+  }
+
+  TranslationResult result{TranslationOutcome::Launch, std::string(DownloadBase)};
+  result.address.reserve(DownloadBase.size() + identifier.size());
+  AppendIdentifier(result.address, identifier);
+  return result;
+}
