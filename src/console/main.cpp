@@ -16,27 +16,20 @@ constexpr std::string_view Prompt = "Url: ";
 constexpr std::string_view InvalidUrlMessage = "Failed: Invalid url\n";
 constexpr std::string_view EmptyAppIdMessage = "Failed: Empty app id\n";
 
+// Eight rows of art, a subtitle and a row of blanks, every row whole.
+// clang-format off
 constexpr std::string_view BannerText =
-    R"($$\    $$\                               $$\                 $$\   $$\     )"
-    "\n"
-    R"($$ |   $$ |                              $$ |                $$ |  $$ |    )"
-    "\n"
-    R"($$ |   $$ | $$$$$$\   $$$$$$\  $$$$$$$\  $$$$$$$\   $$$$$$\  $$ |$$$$$$\   )"
-    "\n"
-    R"(\$$\  $$  | \____$$\ $$  __$$\ $$  __$$\ $$  __$$\ $$  __$$\ $$ |\_$$  _|  )"
-    "\n"
-    R"( \$$\$$  /  $$$$$$$ |$$ |  \__|$$ |  $$ |$$ |  $$ |$$ /  $$ |$$ |  $$ |    )"
-    "\n"
-    R"(  \$$$  /  $$  __$$ |$$ |      $$ |  $$ |$$ |  $$ |$$ |  $$ |$$ |  $$ |$$\ )"
-    "\n"
-    R"(   \$  /   \$$$$$$$ |$$ |      $$ |  $$ |$$ |  $$ |\$$$$$$  |$$ |  \$$$$  |)"
-    "\n"
-    R"(    \_/     \_______|\__|      \__|  \__|\__|  \__| \______/ \__|   \____/ )"
-    "\n"
-    R"(Paste an app's Microsoft Store address to fetch its installer.)"
-    "\n"
-    R"(                                                          )"
-    "\n";
+    R"($$\    $$\                               $$\                 $$\   $$\     )" "\n"
+    R"($$ |   $$ |                              $$ |                $$ |  $$ |    )" "\n"
+    R"($$ |   $$ | $$$$$$\   $$$$$$\  $$$$$$$\  $$$$$$$\   $$$$$$\  $$ |$$$$$$\   )" "\n"
+    R"(\$$\  $$  | \____$$\ $$  __$$\ $$  __$$\ $$  __$$\ $$  __$$\ $$ |\_$$  _|  )" "\n"
+    R"( \$$\$$  /  $$$$$$$ |$$ |  \__|$$ |  $$ |$$ |  $$ |$$ /  $$ |$$ |  $$ |    )" "\n"
+    R"(  \$$$  /  $$  __$$ |$$ |      $$ |  $$ |$$ |  $$ |$$ |  $$ |$$ |  $$ |$$\ )" "\n"
+    R"(   \$  /   \$$$$$$$ |$$ |      $$ |  $$ |$$ |  $$ |\$$$$$$  |$$ |  \$$$$  |)" "\n"
+    R"(    \_/     \_______|\__|      \__|  \__|\__|  \__| \______/ \__|   \____/ )" "\n"
+    "Paste an app's Microsoft Store address to fetch its installer." "\n"
+    R"(                                                          )" "\n";
+// clang-format on
 
 // Text still held in the stream's buffer would otherwise be shown in the
 // attribute set after it was written.

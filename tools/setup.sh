@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need, where missing.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ python3 libgtest-dev libgmock-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if ((${#missing[@]} > 0)); then
+  sudo=()
+  [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+fi

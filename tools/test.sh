@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every preset and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/setup.sh
+
+for preset in native asan; do
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
