@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ python3 libgtest-dev libgmock-dev
+  g++-mingw-w64-x86-64 wine wine64 python3-pefile
 )
 
 missing=()
