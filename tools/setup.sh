@@ -3,8 +3,10 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ python3 libgtest-dev libgmock-dev
+  cmake ninja-build g++ git python3 binutils libgtest-dev libgmock-dev
   g++-mingw-w64-x86-64 wine wine64 python3-pefile
+  clang libclang-rt-14-dev clang-tidy clang-format cppcheck
+  libbenchmark-dev time
 )
 
 missing=()

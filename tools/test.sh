@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
 
-for preset in native asan windows; do
+for preset in native asan windows fuzz; do
   cmake --preset "$preset"
   cmake --build --preset "$preset"
   ctest --preset "$preset"

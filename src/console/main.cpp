@@ -40,7 +40,8 @@ void SetAttribute(HANDLE output, WORD attribute) {
 
 void ReportFailure(HANDLE output, std::string_view message) {
   SetAttribute(output, ErrorAttribute);
-  std::cerr << message << std::flush;
+  // Standard error is unit-buffered: the message is flushed as it is written.
+  std::cerr << message;
 }
 
 }  // namespace

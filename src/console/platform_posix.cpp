@@ -8,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-extern char **environ;
+// Not every unistd.h declares it.
+extern char **environ;  // NOLINT(readability-redundant-declaration)
 
 namespace {
 
@@ -101,9 +102,10 @@ HINSTANCE ShellExecuteA(HWND /*owner*/, LPCSTR /*operation*/, LPCSTR file, LPCST
   posix_spawnattr_setsigdefault(&attributes, &defaultSignals);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 
-  std::string opener = AddressOpener;
-  std::string address = file;
-  std::array<char *, 3> arguments{opener.data(), address.data(), nullptr};
+  // The spawn functions take the argument vector as non-const for historical
+  // reasons only; they do not write to it.
+  std::array<char *, 3> arguments{const_cast<char *>(AddressOpener), const_cast<char *>(file),
+                                  nullptr};
   pid_t child = 0;
   posix_spawnp(&child, AddressOpener, &actions, &attributes, arguments.data(), environ);
 

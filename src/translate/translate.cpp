@@ -1,20 +1,28 @@
 #include "translate/translate.h"
 
+#include <algorithm>
+#include <functional>
+
 namespace {
+
+// Skips ahead by the marker's bad-character table, so that a long line
+// without the marker is passed over in strides rather than byte by byte.
+const std::boyer_moore_horspool_searcher MarkerSearcher(DetailMarker.begin(), DetailMarker.end());
 
 // The address is handed to a shell that passes it on to a handler command
 // line such as `"browser.exe" "%1"`: a double quote would end the argument
 // there and let the rest of the line inject arguments, and a NUL would cut
 // the address short. Browsers send both percent-encoded anyway.
 void AppendIdentifier(std::string &address, std::string_view identifier) {
-  for (char const byte : identifier) {
-    if (byte == '"') {
-      address += "%22";
-    } else if (byte == '\0') {
-      address += "%00";
-    } else {
-      address += byte;
+  auto const needsEncoding = [](char byte) { return byte == '"' || byte == '\0'; };
+  for (std::string_view::iterator plain = identifier.begin();;) {
+    std::string_view::iterator const special = std::find_if(plain, identifier.end(), needsEncoding);
+    address.append(plain, special);
+    if (special == identifier.end()) {
+      return;
     }
+    address += *special == '"' ? "%22" : "%00";
+    plain = special + 1;
   }
 }
 
@@ -22,7 +30,7 @@ void AppendIdentifier(std::string &address, std::string_view identifier) {
 
 TranslationResult TranslateStoreAddress(const std::string &line) {
   std::string_view const text = line;
-  if (text.find(DetailMarker) == std::string_view::npos) {
+  if (std::search(text.begin(), text.end(), MarkerSearcher) == text.end()) {
     return {TranslationOutcome::InvalidUrl, {}};
   }
 

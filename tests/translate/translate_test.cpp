@@ -1,5 +1,7 @@
 #include "translate/translate.h"
 
+#include "translate/reference_translation.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -99,42 +101,6 @@ TEST(TranslateStoreAddress, EncodesQuotesAndNulBytes) {
   });
 }
 
-// An independent reading of the rules: plain index loops, no searching
-// helpers, percent-encoding by table.
-TranslationResult Reference(const std::string &line) {
-  bool holdsMarker = false;
-  for (std::size_t start = 0; start + Marker.size() <= line.size() && !holdsMarker; ++start) {
-    holdsMarker = line.compare(start, Marker.size(), Marker) == 0;
-  }
-  if (!holdsMarker) {
-    return {TranslationOutcome::InvalidUrl, ""};
-  }
-  std::size_t slash = 0;
-  std::size_t mark = line.size();
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '/') slash = i;
-    if (line[i] == '?' && mark == line.size()) mark = i;
-  }
-  std::size_t const end = mark > slash ? mark : line.size();
-  if (end == slash + 1) {
-    return {TranslationOutcome::EmptyAppId, ""};
-  }
-  std::string address = Base;
-  for (std::size_t i = slash + 1; i < end; ++i) {
-    switch (line[i]) {
-      case '"':
-        address += "%22";
-        break;
-      case '\0':
-        address += "%00";
-        break;
-      default:
-        address.push_back(line[i]);
-    }
-  }
-  return {TranslationOutcome::Launch, address};
-}
-
 TEST(TranslateStoreAddress, AgreesWithAnIndependentReadingOnRandomLines) {
   std::vector<std::string> const pieces = {Marker, Marker, "https://", "/",
                                            "/",    "?",    "?x=1",     " ",
@@ -150,7 +116,7 @@ TEST(TranslateStoreAddress, AgreesWithAnIndependentReadingOnRandomLines) {
     for (int n = length(random); n > 0; --n) {
       line += pieces[pick(random)];
     }
-    TranslationResult const expected = Reference(line);
+    TranslationResult const expected = ReferenceTranslation(line);
     TranslationResult const actual = TranslateStoreAddress(line);
     ASSERT_EQ(actual.outcome, expected.outcome) << testing::PrintToString(line);
     ASSERT_EQ(actual.address, expected.address) << testing::PrintToString(line);

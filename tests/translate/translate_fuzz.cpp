@@ -1,0 +1,37 @@
+// Differential fuzzing: every line must translate as the independent
+// reference reads the rules, and the address must be safe to hand on.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "translate/reference_translation.h"
+#include "translate/translate.h"
+
+namespace {
+
+void Require(bool holds) {
+  if (!holds) {
+    std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  std::string const line(reinterpret_cast<const char *>(data), size);
+  TranslationResult const result = TranslateStoreAddress(line);
+  TranslationResult const expected = ReferenceTranslation(line);
+
+  Require(result.outcome == expected.outcome && result.address == expected.address);
+  bool const holdsMarker = line.find(DetailMarker) != std::string::npos;
+  Require((result.outcome == TranslationOutcome::InvalidUrl) == !holdsMarker);
+  if (result.outcome != TranslationOutcome::Launch) {
+    Require(result.address.empty());
+    return 0;
+  }
+  Require(result.address.starts_with(DownloadBase));
+  Require(result.address.size() > DownloadBase.size());
+  Require(result.address.find_first_of(std::string("\"\0", 2)) == std::string::npos);
+  return 0;
+}
