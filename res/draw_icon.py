@@ -3,7 +3,8 @@
 
 The .ico holds 16, 32, 48, 64 and 128 pixel images as 32-bit bitmaps and the 256 pixel image
 as PNG. Each size is drawn anew from the shapes, four by four samples a pixel, so small sizes
-stay crisp. Run with a folder argument to also write each size as a PNG for viewing.
+stay crisp. Run with a folder argument to also write each size as a PNG for viewing, or with
+--check to compare the drawing with the committed varnholt.ico instead of writing it.
 """
 
 import os
@@ -126,7 +127,8 @@ def icon(images):
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    preview = sys.argv[1] if len(sys.argv) > 1 else None
+    check = sys.argv[1:] == ["--check"]
+    preview = sys.argv[1] if len(sys.argv) > 1 and not check else None
     images = []
     for size in SIZES:
         rows = render(size)
@@ -134,7 +136,11 @@ def main():
         if preview:
             with open(os.path.join(preview, f"icon-{size}.png"), "wb") as out:
                 out.write(png(rows))
-    with open(os.path.join(here, "varnholt.ico"), "wb") as out:
+    path = os.path.join(here, "varnholt.ico")
+    if check:
+        with open(path, "rb") as committed:
+            sys.exit(0 if committed.read() == icon(images) else "varnholt.ico is not the drawing")
+    with open(path, "wb") as out:
         out.write(icon(images))
 
 

@@ -1,12 +1,12 @@
 """Runs the built tool as a user would: piped, in a terminal, with a stand-in opener."""
 
 import os
-import pty
-import select
 import subprocess
 import tempfile
 import time
 import unittest
+
+from driving import Terminal, recorded_arguments
 
 TOOL = os.environ["VARNHOLT"]
 MARKER = "apps.microsoft.com/detail/"
@@ -42,17 +42,7 @@ class Opener:
 
     def started(self, count, timeout=10.0):
         """The argument lists of the first `count` starts, sorted."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            names = [n for n in os.listdir(self.records) if not n.endswith(".tmp")]
-            if len(names) >= count:
-                break
-            time.sleep(0.05)
-        records = []
-        for name in names:
-            with open(os.path.join(self.records, name), "rb") as record:
-                records.append(record.read().split(b"\0"))
-        return sorted(records)
+        return recorded_arguments(self.records, count, timeout)
 
 
 def run_piped(data, args=(), env=None):
@@ -149,41 +139,13 @@ def children(pid):
     return found
 
 
-class Terminal:
-    """The tool on a pseudo-terminal, as a user at a console sees it."""
-
-    def __init__(self, env, stderr=None):
-        self.main, secondary = pty.openpty()
-        self.tool = subprocess.Popen([TOOL], stdin=secondary, stdout=secondary,
-                                     stderr=stderr or secondary, env=env)
-        os.close(secondary)
-        self.screen = b""
-
-    def close(self):
-        os.close(self.main)
-
-    def wait_for(self, text, timeout=10.0):
-        deadline = time.monotonic() + timeout
-        while text not in self.screen and time.monotonic() < deadline:
-            if select.select([self.main], [], [], 0.1)[0]:
-                try:
-                    self.screen += os.read(self.main, 65536)
-                except OSError:
-                    break
-        return self.screen
-
-    def type(self, text):
-        os.write(self.main, text)
-
-
 TITLE, CYAN, NORMAL, RED = b"\x1b]0;Varnholt\x07", b"\x1b[36m", b"\x1b[m", b"\x1b[91m"
 
 
 class AtTheTerminal(unittest.TestCase):
     def test_colours_title_and_end_of_input(self):
         opener = Opener(self)
-        term = Terminal(opener.env)
-        self.addCleanup(term.close)
+        term = Terminal(self, [TOOL], opener.env)
         term.wait_for(b"Url: ")
         self.assertTrue(term.screen.startswith(TITLE + CYAN + b"$$\\ "), term.screen[:40])
         self.assertTrue(term.screen.endswith(b" " * 58 + b"\r\n" + NORMAL + b"Url: "))
@@ -195,20 +157,19 @@ class AtTheTerminal(unittest.TestCase):
         screen = term.wait_for(b"GOOD\r\n" + NORMAL + b"Url: ")
         self.assertTrue(screen.endswith(b"GOOD\r\n" + NORMAL + b"Url: "), screen[-80:])
         term.type(b"\x04")
-        self.assertEqual(term.tool.wait(timeout=10), 0)
+        self.assertEqual(term.process.wait(timeout=10), 0)
         screen = term.wait_for(b"never")
         self.assertTrue(screen.endswith(b"Url: \r\n" + NORMAL), screen[-40:])
         self.assertEqual(opener.started(1), [[BASE + b"GOOD"]])
 
     def test_failures_go_to_redirected_standard_error(self):
         with tempfile.TemporaryFile() as errors:
-            term = Terminal(Opener(self).env, stderr=errors)
-            self.addCleanup(term.close)
+            term = Terminal(self, [TOOL], Opener(self).env, stderr=errors)
             term.wait_for(b"Url: ")
             term.type(b"x\n")
             term.wait_for(b"x\r\n" + RED + NORMAL + b"Url: ")
             term.type(b"\x04")
-            self.assertEqual(term.tool.wait(timeout=10), 0)
+            self.assertEqual(term.process.wait(timeout=10), 0)
             self.assertNotIn(b"Failed", term.wait_for(b"never", 0.2))
             errors.seek(0)
             self.assertEqual(errors.read(), INVALID)

@@ -1,15 +1,13 @@
 """Runs the Windows executable under Wine's console and shell, as a Windows user would."""
 
 import os
-import pty
 import re
-import select
 import shutil
 import subprocess
 import tempfile
-import time
-import tty
 import unittest
+
+from driving import Terminal, recorded_arguments
 
 EXE = os.environ["VARNHOLT_EXE"]
 RECORDER = os.environ["VARNHOLT_RECORDER"]
@@ -40,19 +38,8 @@ class UnderWine(unittest.TestCase):
         subprocess.run(["wineserver", "-k"], env=cls.env, check=False, timeout=60)
         shutil.rmtree(cls.prefix, ignore_errors=True)
 
-    def opened(self, count, timeout=30.0):
-        deadline = time.monotonic() + timeout
-        names = []
-        while time.monotonic() < deadline:
-            names = [n for n in os.listdir(self.records) if not n.endswith(".tmp")]
-            if len(names) >= count:
-                break
-            time.sleep(0.1)
-        records = []
-        for name in names:
-            with open(os.path.join(self.records, name), "rb") as record:
-                records.append(record.read().split(b"\0"))
-        return sorted(records)
+    def opened(self, count):
+        return recorded_arguments(self.records, count, timeout=30.0)
 
     def test_piped_lines(self):
         lines = [b"https://" + MARKER + b"9WZDNCRFJ3PZ?hl=en-us", b"not an address",
@@ -70,31 +57,12 @@ class UnderWine(unittest.TestCase):
                                                  [BASE + b"A&b%20c"]]))
 
     def test_console_colours(self):
-        main, secondary = pty.openpty()
         # Raw from the start, so that Enter reaches Wine's console as a carriage return
         # however soon it is typed.
-        tty.setraw(secondary)
-        tool = subprocess.Popen(["wine", EXE], stdin=secondary, stdout=secondary,
-                                stderr=secondary, env=self.env)
-        os.close(secondary)
-        screen = b""
-
-        def wait_for(text, count=1, timeout=60.0):
-            nonlocal screen
-            deadline = time.monotonic() + timeout
-            while screen.count(text) < count and time.monotonic() < deadline:
-                if select.select([main], [], [], 0.1)[0]:
-                    screen += os.read(main, 65536)
-            return screen
-
-        try:
-            wait_for(b"Url:")
-            os.write(main, b"bad\r")
-            wait_for(b"Url:", count=2)
-        finally:
-            tool.kill()
-            tool.wait()
-            os.close(main)
+        term = Terminal(self, ["wine", EXE], self.env, raw=True)
+        term.wait_for(b"Url:", timeout=60)
+        term.type(b"bad\r")
+        screen = term.wait_for(b"Url:", count=2, timeout=60)
         title = screen.index(b"\x1b]0;Varnholt\x07")
         cyan = screen.index(b"\x1b[36m", title)
         banner = screen.index(b"$$\\", cyan)

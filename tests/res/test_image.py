@@ -2,6 +2,7 @@
 
 import os
 import struct
+import subprocess
 import unittest
 import xml.etree.ElementTree as ElementTree
 
@@ -104,6 +105,12 @@ class Image(unittest.TestCase):
             else:
                 header = struct.unpack_from("<IiiHH", image)
                 self.assertEqual(header, (40, size, 2 * size, 1, 32))
+
+
+class Artwork(unittest.TestCase):
+    def test_committed_icon_is_what_the_script_draws(self):
+        script = os.path.join(os.path.dirname(__file__), "..", "..", "res", "draw_icon.py")
+        subprocess.run(["/usr/bin/python3", script, "--check"], check=True, timeout=120)
 
 
 if __name__ == "__main__":
