@@ -5,7 +5,8 @@ set -euo pipefail
 build=${1:?usage: tools/analyse.sh BUILD_FOLDER}
 cd "$(dirname "$0")/.."
 
-sources=(src/translate/translate.cpp src/console/main.cpp src/console/platform_posix.cpp)
+# Every source of the program that this platform compiles, as the build lists them.
+mapfile -t sources < <(git ls-files 'src/*.cpp')
 clang-tidy --quiet -p "$build" "${sources[@]}"
 cppcheck --quiet --error-exitcode=1 --enable=warning,style,performance,portability \
   --inline-suppr --std=c++20 --language=c++ -I src "${sources[@]}"
