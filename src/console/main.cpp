@@ -1,3 +1,5 @@
+#include <cstddef>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -15,6 +17,10 @@ constexpr const char *ConsoleTitle = "Varnholt";
 constexpr std::string_view Prompt = "Url: ";
 constexpr std::string_view InvalidUrlMessage = "Failed: Invalid url\n";
 constexpr std::string_view EmptyAppIdMessage = "Failed: Empty app id\n";
+
+// Some Windows shells crash on longer addresses and browsers take none longer
+// from the shell; a store identifier is a dozen characters.
+constexpr std::size_t LongestOpenedAddress = 2048;
 
 // Eight rows of art, a subtitle and a row of blanks, every row whole.
 // clang-format off
@@ -67,7 +73,9 @@ int main() {
     TranslationResult const result = TranslateStoreAddress(line);
     switch (result.outcome) {
       case TranslationOutcome::Launch:
-        ShellExecuteA(nullptr, "open", result.address.c_str(), nullptr, nullptr, SW_HIDE);
+        if (result.address.size() <= LongestOpenedAddress) {
+          ShellExecuteA(nullptr, "open", result.address.c_str(), nullptr, nullptr, SW_HIDE);
+        }
         break;
       case TranslationOutcome::InvalidUrl:
         ReportFailure(output, InvalidUrlMessage);
@@ -85,5 +93,7 @@ int main() {
     std::cout << '\n';
     SetAttribute(output, NormalAttribute);
   }
-  return 0;
+  // A read that failed, or a line too large for memory, also ends the input,
+  // but the rest of it is lost: that is not a normal end.
+  return std::cin.bad() ? EXIT_FAILURE : EXIT_SUCCESS;
 }

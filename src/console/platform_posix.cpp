@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <array>
 #include <csignal>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,26 @@ std::string ColourSequence(WORD attributes) {
   return "\033[" + std::to_string(colour) + "m";
 }
 
+// The folders searched for the opener: PATH, or the system's default path
+// where PATH is unset.
+std::string OpenerSearchPath() {
+  if (const char *path = std::getenv("PATH")) {
+    return path;
+  }
+  std::string path(confstr(_CS_PATH, nullptr, 0), '\0');
+  if (!path.empty()) {
+    confstr(_CS_PATH, path.data(), path.size());
+    path.pop_back();
+  }
+  return path;
+}
+
+// Set before main runs. A write to a pipe that nobody reads then fails, as it
+// does on Windows, rather than ending the process; and the system reaps
+// openers as they end, so none is left as a zombie however many are started.
+[[maybe_unused]] bool const SignalsSet =
+    std::signal(SIGPIPE, SIG_IGN) != SIG_ERR && std::signal(SIGCHLD, SIG_IGN) != SIG_ERR;
+
 }  // namespace
 
 BOOL SetConsoleTitleA(LPCSTR title) {
@@ -79,14 +100,12 @@ BOOL SetConsoleTextAttribute(HANDLE console, WORD attributes) {
 }
 
 // Starts the opener with the address as its only argument, never through a
-// shell, hidden from the terminal, and without waiting for it.
+// shell, and without waiting for it. Like a program the Windows shell starts,
+// it is independent of this one: a session of its own, so Ctrl+C and closing
+// the terminal leave it running and it has no terminal to reach, and nothing
+// inherited but /dev/null as its standard streams.
 HINSTANCE ShellExecuteA(HWND /*owner*/, LPCSTR /*operation*/, LPCSTR file, LPCSTR /*parameters*/,
                         LPCSTR /*directory*/, INT /*showCommand*/) {
-  // Ignoring SIGCHLD has the system reap openers as they end, so none is
-  // left as a zombie however many are started.
-  static bool const reaping = std::signal(SIGCHLD, SIG_IGN) != SIG_ERR;
-  static_cast<void>(reaping);
-
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
   posix_spawn_file_actions_init(&actions);
@@ -95,19 +114,44 @@ HINSTANCE ShellExecuteA(HWND /*owner*/, LPCSTR /*operation*/, LPCSTR file, LPCST
     posix_spawn_file_actions_addopen(&actions, stream, "/dev/null",
                                      stream == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
   }
-  // The opener waits for its own children and needs SIGCHLD as usual.
+  int flags = POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF;
+#ifdef __APPLE__
+  flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+#else
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+#endif
+  posix_spawnattr_setflags(&attributes, static_cast<short>(flags));
+  // The opener gets the usual handling of the signals this process changed.
   sigset_t defaultSignals;
   sigemptyset(&defaultSignals);
   sigaddset(&defaultSignals, SIGCHLD);
+  sigaddset(&defaultSignals, SIGPIPE);
   posix_spawnattr_setsigdefault(&attributes, &defaultSignals);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 
   // The spawn functions take the argument vector as non-const for historical
   // reasons only; they do not write to it.
   std::array<char *, 3> arguments{const_cast<char *>(AddressOpener), const_cast<char *>(file),
                                   nullptr};
-  pid_t child = 0;
-  posix_spawnp(&child, AddressOpener, &actions, &attributes, arguments.data(), environ);
+  std::string const searched = OpenerSearchPath();
+  std::string_view folders = searched;
+  std::string opener;
+  while (!folders.empty()) {
+    std::size_t const colon = folders.find(':');
+    std::string_view const folder = folders.substr(0, colon);
+    folders.remove_prefix(colon == std::string_view::npos ? folders.size() : colon + 1);
+    // An empty or relative entry names the current folder, where anybody may
+    // have left a program of that name.
+    if (!folder.starts_with('/')) {
+      continue;
+    }
+    opener.assign(folder).append("/").append(AddressOpener);
+    pid_t child = 0;
+    if (access(opener.c_str(), X_OK) == 0 &&
+        posix_spawn(&child, opener.c_str(), &actions, &attributes, arguments.data(), environ) ==
+            0) {
+      break;
+    }
+  }
 
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);

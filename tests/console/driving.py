@@ -1,40 +1,47 @@
 """Helpers that drive a built executable as a person would: at a pseudo-terminal, and by
 reading what a stand-in address handler recorded."""
 
+import fcntl
 import os
 import pty
 import select
 import subprocess
+import termios
 import time
 import tty
 
 
-def recorded_arguments(folder, count, timeout):
-    """The argument lists of the first `count` handler starts recorded in `folder`, sorted.
-    Each start writes one file of NUL-separated arguments, renamed into place when whole."""
+def recorded_starts(folder, count, timeout):
+    """(arguments, facts) of the first `count` handler starts recorded in `folder`, sorted
+    by arguments. Each start writes one file, renamed into place when whole: a line of
+    `name=value` facts about how it was started, then its NUL-separated arguments."""
     deadline = time.monotonic() + timeout
     names = []
-    while time.monotonic() < deadline:
+    while True:
         names = [name for name in os.listdir(folder) if not name.endswith(".tmp")]
-        if len(names) >= count:
+        if len(names) >= count or time.monotonic() >= deadline:
             break
         time.sleep(0.05)
-    records = []
+    starts = []
     for name in names:
         with open(os.path.join(folder, name), "rb") as record:
-            records.append(record.read().split(b"\0"))
-    return sorted(records)
+            facts, arguments = record.read().split(b"\n", 1)
+        starts.append((arguments.split(b"\0"),
+                       dict(fact.split("=", 1) for fact in facts.decode().split())))
+    return sorted(starts, key=lambda start: start[0])
 
 
 class Terminal:
-    """A command on a pseudo-terminal; `screen` holds all it has shown."""
+    """A command on a pseudo-terminal that is its controlling terminal, as in a terminal
+    window: Ctrl+C typed there interrupts it. `screen` holds all it has shown."""
 
     def __init__(self, test, command, env, stderr=None, raw=False):
         self.main, secondary = pty.openpty()
         if raw:
             tty.setraw(secondary)
-        self.process = subprocess.Popen(command, stdin=secondary, stdout=secondary,
-                                        stderr=stderr or secondary, env=env)
+        self.process = subprocess.Popen(
+            command, stdin=secondary, stdout=secondary, stderr=stderr or secondary, env=env,
+            start_new_session=True, preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
         os.close(secondary)
         self.screen = b""
         test.addCleanup(self.close)

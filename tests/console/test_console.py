@@ -1,53 +1,48 @@
 """Runs the built tool as a user would: piped, in a terminal, with a stand-in opener."""
 
 import os
+import signal
 import subprocess
 import tempfile
 import time
 import unittest
 
-from driving import Terminal, recorded_arguments
+from driving import Terminal, recorded_starts
 
 TOOL = os.environ["VARNHOLT"]
+RECORDER = os.environ["VARNHOLT_RECORDER"]
 MARKER = "apps.microsoft.com/detail/"
 BASE = b"https://get.microsoft.com/installer/download/"
 ART_CHARACTERS = set("$\\|/_ ")
 INVALID = b"Failed: Invalid url\n"
 EMPTY = b"Failed: Empty app id\n"
 
-RECORDER = """#!/usr/bin/python3
-import os, sys, time
-time.sleep(float(os.environ.get("OPENER_DELAY", "0")))
-path = os.path.join(os.environ["OPENER_RECORDS"], str(os.getpid()))
-with open(path + ".tmp", "wb") as record:
-    record.write(b"\\0".join(os.fsencode(a) for a in sys.argv[1:]))
-os.rename(path + ".tmp", path)
-"""
-
-
 class Opener:
-    """A stand-in xdg-open, first on PATH, that records the arguments of each start."""
+    """A stand-in xdg-open, first on PATH, that records each start: its arguments, and
+    its session, process group and open descriptors."""
 
     def __init__(self, test, delay=0.0):
         self.folder = tempfile.TemporaryDirectory()
         test.addCleanup(self.folder.cleanup)
         self.records = os.path.join(self.folder.name, "records")
         os.mkdir(self.records)
-        opener = os.path.join(self.folder.name, "xdg-open")
-        with open(opener, "w", encoding="ascii") as script:
-            script.write(RECORDER)
-        os.chmod(opener, 0o755)
+        os.symlink(RECORDER, os.path.join(self.folder.name, "xdg-open"))
         self.env = dict(os.environ, PATH=self.folder.name + ":" + os.environ["PATH"],
-                        OPENER_RECORDS=self.records, OPENER_DELAY=str(delay))
+                        VARNHOLT_RECORDS=self.records, VARNHOLT_RECORD_DELAY=str(delay))
+
+    def starts(self, count, timeout=10.0):
+        """(arguments, facts) of the first `count` starts, sorted by arguments."""
+        return recorded_starts(self.records, count, timeout)
 
     def started(self, count, timeout=10.0):
         """The argument lists of the first `count` starts, sorted."""
-        return recorded_arguments(self.records, count, timeout)
+        return [arguments for arguments, _ in self.starts(count, timeout)]
 
 
-def run_piped(data, args=(), env=None):
-    return subprocess.run([TOOL, *args], input=data, capture_output=True, env=env, timeout=30,
-                          check=False)
+def run_piped(data, args=(), env=None, **options):
+    options.setdefault("capture_output", True)
+    return subprocess.run([TOOL, *args], input=data, env=env, timeout=30, check=False,
+                          **options)
 
 
 def banner_and_rest(stdout):
@@ -73,15 +68,21 @@ class Piped(unittest.TestCase):
         self.assertEqual(result.stderr, INVALID + INVALID + EMPTY + EMPTY)
         self.assertEqual(opener.started(1), [[BASE + b"9WZDNCRFJ3PZ"]])
 
-    def test_empty_input_ends_quietly(self):
+    def test_end_of_input_ends_quietly_and_a_read_error_fails(self):
         for data in (b"", b"\n"):
             result = run_piped(data)
             self.assertEqual(result.returncode, 0)
             _, rest = banner_and_rest(result.stdout)
             self.assertEqual(rest, b"Url: " * (data.count(b"\n") + 1))
             self.assertEqual(result.stderr, INVALID * data.count(b"\n"))
+        # Reading a directory fails: the input did not end, it was lost.
+        directory = os.open(tempfile.gettempdir(), os.O_RDONLY)
+        self.addCleanup(os.close, directory)
+        result = run_piped(None, stdin=directory)
+        self.assertEqual((result.returncode, result.stderr), (1, b""))
+        self.assertEqual(banner_and_rest(result.stdout)[1], b"Url: ")
 
-    def test_opener_gets_the_address_as_one_argument(self):
+    def test_opener_gets_the_address_and_nothing_else(self):
         identifiers = {
             b"9WZDNCRFJ3PZ\" --evil-flag \"x": b"9WZDNCRFJ3PZ%22 --evil-flag %22x",
             b"a;touch${HOME}|`id`&$(id)>x<y~*": b"a;touch${HOME}|`id`&$(id)>x<y~*",
@@ -91,10 +92,49 @@ class Piped(unittest.TestCase):
         }
         opener = Opener(self)
         data = b"".join(MARKER.encode() + i + b"\n" for i in identifiers)
-        result = run_piped(data, env=opener.env)
+        # Started with a descriptor more, as by `varnholt 7</etc/hostname`.
+        with open(__file__, "rb") as extra:
+            result = run_piped(data, env=opener.env, pass_fds=(extra.fileno(),))
         self.assertEqual(result.stderr, b"")
         expected = sorted([BASE + address] for address in identifiers.values())
-        self.assertEqual(opener.started(len(expected)), expected)
+        starts = opener.starts(len(expected))
+        self.assertEqual([arguments for arguments, _ in starts], expected)
+        for _, facts in starts:
+            # A session of its own, out of reach of Ctrl+C and the terminal, and only
+            # /dev/null inherited.
+            self.assertEqual((facts["session"], facts["group"]), (facts["pid"], facts["pid"]))
+            self.assertEqual(facts["descriptors"], "0:null,1:null,2:null,")
+
+    def test_opener_is_never_taken_from_the_current_folder(self):
+        opener = Opener(self)
+        for path in ("", ":", "/nowhere:", ":/nowhere", "/a::/b"):
+            run_piped(MARKER.encode() + b"PLANTED", env=dict(opener.env, PATH=path),
+                      cwd=opener.folder.name)
+        run_piped(MARKER.encode() + b"ON_PATH", env=opener.env, cwd=opener.folder.name)
+        self.assertEqual(opener.started(1), [[BASE + b"ON_PATH"]])
+        self.assertEqual(opener.started(2, timeout=0.5), [[BASE + b"ON_PATH"]])
+
+    def test_only_addresses_the_shell_can_take_are_opened(self):
+        opener = Opener(self)
+        fits = b"F" * (2048 - len(BASE))
+        lines = [fits, fits + b"G", fits + b"G" * (1 << 20)]
+        data = b"".join(MARKER.encode() + i + b"\n" for i in lines)
+        result = run_piped(data + b"after\n" + MARKER.encode() + b"LAST", env=opener.env)
+        self.assertEqual((result.returncode, result.stderr), (0, INVALID))
+        expected = [[BASE + fits], [BASE + b"LAST"]]
+        self.assertEqual(opener.started(2), expected)
+        self.assertEqual(opener.started(3, timeout=0.5), expected)
+
+    def test_output_nobody_reads_stops_nothing_else(self):
+        opener = Opener(self)
+        unread, output = os.pipe()
+        os.close(unread)
+        self.addCleanup(os.close, output)
+        result = run_piped(b"x\n" + MARKER.encode() + b"A\n" + MARKER.encode() + b"B",
+                           env=opener.env, capture_output=False, stdout=output,
+                           stderr=subprocess.PIPE)
+        self.assertEqual((result.returncode, result.stderr), (0, INVALID))
+        self.assertEqual(opener.started(2), [[BASE + b"A"], [BASE + b"B"]])
 
     def test_arguments_and_environment_change_nothing(self):
         data = b"x\n" + MARKER.encode() + b"\nnothing"
@@ -164,6 +204,16 @@ class AtTheTerminal(unittest.TestCase):
         screen = term.wait_for(b"never")
         self.assertTrue(screen.endswith(b"Url: \r\n" + NORMAL), screen[-40:])
         self.assertEqual(opener.started(1), [[BASE + b"GOOD"]])
+
+    def test_ctrl_c_leaves_a_starting_opener_running(self):
+        opener = Opener(self, delay=1.0)
+        term = Terminal(self, [TOOL], opener.env)
+        term.wait_for(b"Url: ")
+        term.type(MARKER.encode() + b"SLOW\n")
+        term.wait_for(b"Url: ", count=2)
+        term.type(b"\x03")
+        self.assertEqual(term.process.wait(timeout=10), -signal.SIGINT)
+        self.assertEqual(opener.started(1), [[BASE + b"SLOW"]])
 
     def test_failures_go_to_redirected_standard_error(self):
         with tempfile.TemporaryFile() as errors:
