@@ -1,13 +1,26 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, where missing.
+# Installs the Debian packages that are missing: with no argument, what building and running
+# the tool needs; with --test, also everything that the tests, the checks, the Windows
+# cross-build, the benchmarks and the release need.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ git python3 binutils libgtest-dev libgmock-dev
-  g++-mingw-w64-x86-64 wine wine64 python3-pefile
-  clang libclang-rt-14-dev clang-tidy clang-format cppcheck
-  libbenchmark-dev time
-)
+# xdg-open hands an address to the desktop's browser.
+packages=(cmake ninja-build g++ xdg-utils)
+case "${1:-}" in
+  "") ;;
+  --test)
+    packages+=(
+      git python3 binutils libgtest-dev libgmock-dev
+      g++-mingw-w64-x86-64 wine wine64 python3-pefile
+      clang libclang-rt-14-dev clang-tidy clang-format cppcheck
+      libbenchmark-dev time
+    )
+    ;;
+  *)
+    echo "usage: tools/setup.sh [--test]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

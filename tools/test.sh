@@ -2,7 +2,7 @@
 # Installs what is missing, builds every preset and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/setup.sh
+tools/setup.sh --test
 
 for preset in native asan windows fuzz; do
   cmake --preset "$preset"

@@ -1,6 +1,7 @@
 """Reads the built Windows executable and checks its image: header flags, imports, resources."""
 
 import os
+import re
 import struct
 import subprocess
 import unittest
@@ -10,6 +11,7 @@ import pefile
 
 EXE = os.environ["VARNHOLT_EXE"]
 LINK_MAP = os.environ["VARNHOLT_LINK_MAP"]
+NOTICES = os.path.join(os.path.dirname(__file__), "..", "..", "THIRD-PARTY-NOTICES.txt")
 ENGLISH_US, FRENCH = 1033, 1036
 ICON_SIZES = (16, 32, 48, 64, 128, 256)
 D = pefile.DLL_CHARACTERISTICS
@@ -63,6 +65,17 @@ class Image(unittest.TestCase):
             text = link_map.read()
         self.assertRegex(text, r"libssp\.a\(ssp\.o\)\s*\n?\s*\S*(main|translate)\.cpp\.obj"
                                r"\S* \(__stack_chk_fail\)")
+
+    def test_every_linked_library_has_its_notices(self):
+        with open(LINK_MAP, encoding="utf-8", errors="replace") as link_map:
+            text = link_map.read()
+        # Our own objects are named relative to the build folder; the rest are absolute.
+        linked = {os.path.basename(path) for path in re.findall(r"^LOAD (/\S+)$", text, re.M)}
+        self.assertIn("libstdc++.a", linked)
+        with open(NOTICES, encoding="utf-8") as notices:
+            covered = {name for line in notices if line.startswith("Linked: ")
+                       for name in line.split()[1:]}
+        self.assertEqual(linked - covered, set(), "linked without notices")
 
     def test_resources_are_the_manifest_and_the_icon(self):
         manifest, group = pefile.RESOURCE_TYPE["RT_MANIFEST"], pefile.RESOURCE_TYPE[
