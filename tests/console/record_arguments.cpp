@@ -6,7 +6,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <chrono>
