@@ -11,10 +11,11 @@ import time
 import tty
 
 
-def recorded_starts(folder, count, timeout):
+def recorded_starts(folder, count, timeout, settle=0.0):
     """(arguments, facts) of the first `count` handler starts recorded in `folder`, sorted
-    by arguments. Each start writes one file, renamed into place when whole: a line of
-    `name=value` facts about how it was started, then its NUL-separated arguments."""
+    by arguments; with `settle`, of all the starts recorded that much later, so that a test
+    can tell that no more came. Each start writes one file, renamed into place when whole: a
+    line of `name=value` facts about how it was started, then its NUL-separated arguments."""
     deadline = time.monotonic() + timeout
     names = []
     while True:
@@ -22,6 +23,9 @@ def recorded_starts(folder, count, timeout):
         if len(names) >= count or time.monotonic() >= deadline:
             break
         time.sleep(0.05)
+    if settle:
+        time.sleep(settle)
+        names = [name for name in os.listdir(folder) if not name.endswith(".tmp")]
     starts = []
     for name in names:
         with open(os.path.join(folder, name), "rb") as record:

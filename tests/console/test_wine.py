@@ -60,8 +60,7 @@ class UnderWine(unittest.TestCase):
         self.assertEqual(result.stderr, INVALID + EMPTY)
         opened = [b"9WZDNCRFJ3PZ", b"9WZDNCRFJ3PZ%22 --evil-flag %22x", fits, b"A&b%20c"]
         expected = sorted([BASE + identifier] for identifier in opened)
-        recorded_starts(self.records, len(expected), timeout=30.0)
-        starts = recorded_starts(self.records, len(expected) + 1, timeout=2.0)
+        starts = recorded_starts(self.records, len(expected), timeout=30.0, settle=2.0)
         self.assertEqual([arguments for arguments, _ in starts], expected)
         # Asked to open, hidden: the browser shows its own window as it sees fit.
         for _, facts in starts:
