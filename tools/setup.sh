@@ -11,7 +11,7 @@ case "${1:-}" in
   --test)
     packages+=(
       git python3 binutils libgtest-dev libgmock-dev
-      g++-mingw-w64-x86-64 wine wine64 python3-pefile
+      g++-mingw-w64-x86-64-win32 wine wine64 python3-pefile osslsigncode openssl
       clang libclang-rt-14-dev clang-tidy clang-format cppcheck
       libbenchmark-dev time
     )
@@ -31,5 +31,5 @@ if ((${#missing[@]} > 0)); then
   sudo=()
   [[ $(id -u) -eq 0 ]] || sudo=(sudo)
   "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
