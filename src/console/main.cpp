@@ -18,9 +18,9 @@ constexpr std::string_view Prompt = "Url: ";
 constexpr std::string_view InvalidUrlMessage = "Failed: Invalid url\n";
 constexpr std::string_view EmptyAppIdMessage = "Failed: Empty app id\n";
 
-// Some Windows shells crash on longer addresses and browsers take none longer
-// from the shell; a store identifier is a dozen characters.
-constexpr std::size_t LongestOpenedAddress = 2048;
+// Some Windows shells crash on long addresses (Wine's from 997 bytes), and
+// browsers take none over 2,048 bytes; a store address is about 60 bytes.
+constexpr std::size_t LongestOpenedAddress = 900;
 
 // Eight rows of art, a subtitle and a row of blanks, every row whole.
 // clang-format off

@@ -11,17 +11,27 @@ const std::boyer_moore_horspool_searcher MarkerSearcher(DetailMarker.begin(), De
 
 // The address is handed to a shell that passes it on to a handler command
 // line such as `"browser.exe" "%1"`: a double quote would end the argument
-// there and let the rest of the line inject arguments, and a NUL would cut
-// the address short. Browsers send both percent-encoded anyway.
+// there and let the rest of the line inject arguments, a backslash before
+// the closing quote would turn that quote into part of the address, and a NUL
+// would cut the address short. No store identifier holds any of them.
 void AppendIdentifier(std::string &address, std::string_view identifier) {
-  auto const needsEncoding = [](char byte) { return byte == '"' || byte == '\0'; };
+  auto const needsEncoding = [](char byte) { return byte == '"' || byte == '\\' || byte == '\0'; };
   for (std::string_view::iterator plain = identifier.begin();;) {
     std::string_view::iterator const special = std::find_if(plain, identifier.end(), needsEncoding);
     address.append(plain, special);
     if (special == identifier.end()) {
       return;
     }
-    address += *special == '"' ? "%22" : "%00";
+    switch (*special) {
+      case '"':
+        address += "%22";
+        break;
+      case '\\':
+        address += "%5C";
+        break;
+      default:
+        address += "%00";
+    }
     plain = special + 1;
   }
 }

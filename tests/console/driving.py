@@ -14,21 +14,23 @@ import tty
 def recorded_starts(folder, count, timeout, settle=0.0):
     """(arguments, facts) of the first `count` handler starts recorded in `folder`, sorted
     by arguments; with `settle`, of all the starts recorded that much later, so that a test
-    can tell that no more came. Each start writes one file, renamed into place when whole: a
-    line of `name=value` facts about how it was started, then its NUL-separated arguments."""
+    can tell that no more came. Each start reserves a file of its own, empty until it is
+    moved into place whole: a line of `name=value` facts about how it was started, then its
+    NUL-separated arguments."""
+    def whole_records():
+        paths = (os.path.join(folder, name) for name in os.listdir(folder)
+                 if not name.endswith(".part"))
+        return [path for path in paths if os.path.getsize(path) > 0]
+
     deadline = time.monotonic() + timeout
-    names = []
-    while True:
-        names = [name for name in os.listdir(folder) if not name.endswith(".tmp")]
-        if len(names) >= count or time.monotonic() >= deadline:
-            break
+    while len(paths := whole_records()) < count and time.monotonic() < deadline:
         time.sleep(0.05)
     if settle:
         time.sleep(settle)
-        names = [name for name in os.listdir(folder) if not name.endswith(".tmp")]
+        paths = whole_records()
     starts = []
-    for name in names:
-        with open(os.path.join(folder, name), "rb") as record:
+    for path in paths:
+        with open(path, "rb") as record:
             facts, arguments = record.read().split(b"\n", 1)
         starts.append((arguments.split(b"\0"),
                        dict(fact.split("=", 1) for fact in facts.decode().split())))

@@ -19,7 +19,7 @@ EMPTY = b"Failed: Empty app id\n"
 
 class Opener:
     """A stand-in xdg-open, first on PATH, that records each start: its arguments, and
-    its session, process group and open descriptors."""
+    its session, process group, ignored signals and open descriptors."""
 
     def __init__(self, test, delay=0.0):
         self.folder = tempfile.TemporaryDirectory()
@@ -40,9 +40,9 @@ class Opener:
         return [arguments for arguments, _ in self.starts(count, timeout, settle)]
 
 
-def run_piped(data, args=(), env=None, **options):
+def run_piped(data, args=(), env=None, wrapper=(), **options):
     options.setdefault("capture_output", True)
-    return subprocess.run([TOOL, *args], input=data, env=env, timeout=30, check=False,
+    return subprocess.run([*wrapper, TOOL, *args], input=data, env=env, timeout=30, check=False,
                           **options)
 
 
@@ -93,30 +93,48 @@ class Piped(unittest.TestCase):
         }
         opener = Opener(self)
         data = b"".join(MARKER.encode() + i + b"\n" for i in identifiers)
-        # Started with a descriptor more, as by `varnholt 7</etc/hostname`.
-        with open(__file__, "rb") as extra:
-            result = run_piped(data, env=opener.env, pass_fds=(extra.fileno(),))
+        # Started with descriptors more, as by `varnholt 3<file 9<file`.
+        result = run_piped(data, env=opener.env, wrapper=("/bin/sh", "-c",
+                                                          'exec "$0" 3<"$0" 9<"$0"'))
         self.assertEqual(result.stderr, b"")
         expected = sorted([BASE + address] for address in identifiers.values())
         starts = opener.starts(len(expected))
         self.assertEqual([arguments for arguments, _ in starts], expected)
         for _, facts in starts:
-            # A session of its own, out of reach of Ctrl+C and the terminal, and only
-            # /dev/null inherited.
+            # A session of its own, out of reach of Ctrl+C and the terminal, only /dev/null
+            # inherited, for reading and writing as a program expects, and the signals the
+            # tool ignores handled as usual again.
             self.assertEqual((facts["session"], facts["group"]), (facts["pid"], facts["pid"]))
-            self.assertEqual(facts["descriptors"], "0:null,1:null,2:null,")
+            self.assertEqual(facts["descriptors"], "0:null:r,1:null:w,2:null:w,")
+            ignored = int(facts["ignored"], 16)
+            for number in (signal.SIGPIPE, signal.SIGCHLD):
+                self.assertFalse(ignored >> (number - 1) & 1, signal.Signals(number).name)
 
-    def test_opener_is_never_taken_from_the_current_folder(self):
+    def test_opener_search_takes_the_first_absolute_folder_that_has_one(self):
         opener = Opener(self)
-        for path in ("", ":", "/nowhere:", ":/nowhere", "/a::/b"):
+        planted = os.path.join(opener.folder.name, "bin")
+        os.mkdir(planted)
+        os.symlink(RECORDER, os.path.join(planted, "xdg-open"))
+        for path in ("", ":", "/nowhere:", ":/nowhere", "/a::/b", ".", "bin", "./bin:."):
             run_piped(MARKER.encode() + b"PLANTED", env=dict(opener.env, PATH=path),
                       cwd=opener.folder.name)
-        run_piped(MARKER.encode() + b"ON_PATH", env=opener.env, cwd=opener.folder.name)
-        self.assertEqual(opener.started(1, settle=0.5), [[BASE + b"ON_PATH"]])
+        # Listed twice, as where /bin links to /usr/bin and PATH holds both: opened once.
+        twice = f"/nowhere:{opener.folder.name}:{opener.folder.name}"
+        run_piped(MARKER.encode() + b"ON_PATH", env=dict(opener.env, PATH=twice),
+                  cwd=opener.folder.name)
+        expected = [[BASE + b"ON_PATH"]]
+        # Without PATH, the system's default path holds the real xdg-open, which hands the
+        # address to the browser that BROWSER names.
+        if os.access("/usr/bin/xdg-open", os.X_OK):
+            run_piped(MARKER.encode() + b"DEFAULT_PATH", cwd=opener.folder.name,
+                      env={"BROWSER": os.path.join(planted, "xdg-open"),
+                           "VARNHOLT_RECORDS": opener.records})
+            expected.insert(0, [BASE + b"DEFAULT_PATH"])
+        self.assertEqual(opener.started(len(expected), settle=0.5), expected)
 
     def test_only_addresses_the_shell_can_take_are_opened(self):
         opener = Opener(self)
-        fits = b"F" * (2048 - len(BASE))
+        fits = b"F" * (900 - len(BASE))
         lines = [fits, fits + b"G", fits + b"G" * (1 << 20)]
         data = b"".join(MARKER.encode() + i + b"\n" for i in lines)
         result = run_piped(data + b"after\n" + MARKER.encode() + b"LAST", env=opener.env)

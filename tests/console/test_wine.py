@@ -28,9 +28,14 @@ class UnderWine(unittest.TestCase):
         os.mkdir(cls.records)
         cls.env = dict(os.environ, WINEPREFIX=cls.prefix, WINEDEBUG="-all",
                        VARNHOLT_RECORDS=windows_path(cls.records))
-        # The recorder becomes the prefix's handler for https addresses, for the verb "open"
-        # alone: a request for any other verb opens nothing.
-        command = f'"{windows_path(RECORDER)}" "%1"'
+        cls.register_handler('"%1"')
+
+    @classmethod
+    def register_handler(cls, arguments):
+        """Makes the recorder the prefix's handler for https addresses, for the verb "open"
+        alone (a request for any other verb opens nothing), with this command line after
+        its name."""
+        command = f'"{windows_path(RECORDER)}" {arguments}'
         subprocess.run(["wine", "reg", "add", r"HKCR\https\shell\open\command", "/ve", "/d",
                         command, "/f"], env=cls.env, check=True, capture_output=True,
                        timeout=300)
@@ -40,15 +45,17 @@ class UnderWine(unittest.TestCase):
         subprocess.run(["wineserver", "-k"], env=cls.env, check=False, timeout=60)
         shutil.rmtree(cls.prefix, ignore_errors=True)
 
-    def run_piped(self, **options):
-        return subprocess.run(["wine", EXE], capture_output=True, env=self.env, timeout=120,
-                              check=False, **options)
+    def run_piped(self, env=None, **options):
+        return subprocess.run(["wine", EXE], capture_output=True, env=env or self.env,
+                              timeout=120, check=False, **options)
 
     def test_piped_lines(self):
-        fits = b"W" * (500 - len(BASE))
-        # Longer addresses than the shell can take; Wine's faults from about 1,000 bytes.
-        too_long = [MARKER + b"L" * (size - len(BASE)) for size in (2049, 5000, 100000)]
-        lines = [b"https://" + MARKER + b"9WZDNCRFJ3PZ?hl=en-us", *too_long, b"not an address",
+        fits = b"W" * (900 - len(BASE))
+        # Longer addresses than the shell can take, each followed by a line that must still
+        # be answered: Wine's shell faults from 997 bytes.
+        too_long = [MARKER + b"L" * (size - len(BASE)) for size in (901, 997, 1500, 2048)]
+        lines = [b"https://" + MARKER + b"9WZDNCRFJ3PZ?hl=en-us",
+                 *(line for address in too_long for line in (address, b"not an address")),
                  MARKER + b"9WZDNCRFJ3PZ\" --evil-flag \"x", MARKER + b"?q", MARKER + fits,
                  MARKER + b"A&b%20c"]
         result = self.run_piped(input=b"\n".join(lines))
@@ -57,7 +64,7 @@ class UnderWine(unittest.TestCase):
         self.assertEqual(len(rows), 11, rows)
         self.assertEqual(rows[9], b" " * 58)
         self.assertEqual(rows[10], b"Url: " * (len(lines) + 1))
-        self.assertEqual(result.stderr, INVALID + EMPTY)
+        self.assertEqual(result.stderr, INVALID * len(too_long) + EMPTY)
         opened = [b"9WZDNCRFJ3PZ", b"9WZDNCRFJ3PZ%22 --evil-flag %22x", fits, b"A&b%20c"]
         expected = sorted([BASE + identifier] for identifier in opened)
         starts = recorded_starts(self.records, len(expected), timeout=30.0, settle=2.0)
@@ -65,6 +72,21 @@ class UnderWine(unittest.TestCase):
         # Asked to open, hidden: the browser shows its own window as it sees fit.
         for _, facts in starts:
             self.assertEqual(facts, {"show": "0"})
+
+    def test_trailing_backslashes_leave_the_handlers_arguments_alone(self):
+        lines = [MARKER + b"x --evil-flag\\", MARKER + b"y\\\\\\"]
+        self.addCleanup(self.register_handler, '"%1"')
+        for arguments, expected in (('"%1" "%1"', lambda address: [address, address]),
+                                    ('"%1" --tail', lambda address: [address, b"--tail"])):
+            self.register_handler(arguments)
+            records = tempfile.mkdtemp(dir=self.prefix)
+            result = self.run_piped(input=b"\n".join(lines),
+                                    env=dict(self.env, VARNHOLT_RECORDS=windows_path(records)))
+            self.assertEqual((result.returncode, result.stderr), (0, b""))
+            starts = recorded_starts(records, len(lines), timeout=30.0, settle=1.0)
+            self.assertEqual([started for started, _ in starts],
+                             [expected(BASE + b"x --evil-flag%5C"),
+                              expected(BASE + b"y%5C%5C%5C")], arguments)
 
     def test_read_error_ends_with_failure(self):
         directory = os.open(self.prefix, os.O_RDONLY)

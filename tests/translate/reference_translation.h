@@ -31,6 +31,9 @@ inline TranslationResult ReferenceTranslation(const std::string &line) {
       case '"':
         address += "%22";
         break;
+      case '\\':
+        address += "%5C";
+        break;
       case '\0':
         address += "%00";
         break;

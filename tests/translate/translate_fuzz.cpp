@@ -32,6 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   }
   Require(result.address.starts_with(DownloadBase));
   Require(result.address.size() > DownloadBase.size());
-  Require(result.address.find_first_of(std::string("\"\0", 2)) == std::string::npos);
+  Require(result.address.find_first_of(std::string("\"\\\0", 3)) == std::string::npos);
   return 0;
 }

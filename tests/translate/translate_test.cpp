@@ -89,12 +89,14 @@ TEST(TranslateStoreAddress, PassesOtherBytesUnchanged) {
 
 // A handler command line like `"browser.exe" "%1"` must get the address as
 // one argument, and a NUL would cut the address short.
-TEST(TranslateStoreAddress, EncodesQuotesAndNulBytes) {
+TEST(TranslateStoreAddress, EncodesQuotesBackslashesAndNulBytes) {
   auto const launch = TranslationOutcome::Launch;
   CheckCases({
       {"injected flag", Marker + "9WZDNCRFJ3PZ\" --evil-flag \"x", launch,
        Base + "9WZDNCRFJ3PZ%22 --evil-flag %22x"},
       {"lone quote", Marker + "\"", launch, Base + "%22"},
+      {"escaped closing quote", Marker + "x --evil-flag\\", launch, Base + "x --evil-flag%5C"},
+      {"three backslashes", Marker + "A\\\\\\", launch, Base + "A%5C%5C%5C"},
       {"nul", Marker + "A\0B"s, launch, Base + "A%00B"},
       {"nul before marker", "\0"s + Marker + "A", launch, Base + "A"},
       {"nul ends nothing", Marker + "\0"s, launch, Base + "%00"},
@@ -102,11 +104,10 @@ TEST(TranslateStoreAddress, EncodesQuotesAndNulBytes) {
 }
 
 TEST(TranslateStoreAddress, AgreesWithAnIndependentReadingOnRandomLines) {
-  std::vector<std::string> const pieces = {Marker, Marker, "https://", "/",
-                                           "/",    "?",    "?x=1",     " ",
-                                           "\r",   "\"",   "\0"s,      "\xFF",
-                                           "\x80", "AB9",  "z",        "a/",
-                                           "#",    "&",    "%22",      "apps.microsoft.com/detail"};
+  std::vector<std::string> const pieces = {
+      Marker, Marker, "https://", "/",   "/",  "?",    "?x=1",
+      " ",    "\r",   "\"",       "\0"s, "\\", "\xFF", "\x80",
+      "AB9",  "z",    "a/",       "#",   "&",  "%22",  "apps.microsoft.com/detail"};
   std::mt19937 random(20261208);
   std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
   std::uniform_int_distribution<int> length(0, 12);
