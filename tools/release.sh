@@ -1,37 +1,36 @@
 #!/usr/bin/env bash
 # Builds the release files from the committed tree alone (a git archive of HEAD, so that
-# nothing uncommitted leaks in) and writes them to dist/: the bare Windows executable, a zip
-# of it with the licence, the notices and the README, the source archive, and SHA256SUMS over
-# the three. Every date inside them is the commit's, so any run on the same commit gives the
-# same bytes.
+# nothing uncommitted leaks in) and writes them to dist/, or to the folder VARNHOLT_DIST
+# names: the source archive, the bare Windows executable built from it, a zip of the
+# executable with the licence, the notices and the README, a build-info file naming the
+# commit and the toolchain, and SHA256SUMS over the four. Every date inside them is the
+# commit's, so any run on the same commit with the same toolchain gives the same bytes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/release-common.sh
+dist=${VARNHOLT_DIST:-dist}
 
 if [[ -n $(git status --porcelain --untracked-files=no) ]]; then
   echo "tools/release.sh: uncommitted changes are left out; the release is of HEAD" >&2
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-git archive --format=tar --prefix=varnholt/ HEAD >"$work/tree.tar"
-tar -xf "$work/tree.tar" -C "$work"
+git archive --format=tar --prefix=varnholt/ HEAD | tar -xf - -C "$work"
 version=$("$work/varnholt/tools/version.sh")
 name=varnholt-$version
+commit=$(git rev-parse HEAD)
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct HEAD)
 export SOURCE_DATE_EPOCH
 
-(
-  cd "$work/varnholt"
-  cmake --preset windows -DBUILD_TESTING=OFF >/dev/null
-  cmake --build --preset windows >/dev/null
-  cmake --install build/windows --prefix "$work/stage" >/dev/null
-)
-
-rm -rf dist
-mkdir dist
-git archive --format=tar --prefix="$name/" HEAD | gzip -n -9 >"dist/$name.tar.gz"
-cp "$work/stage/bin/varnholt.exe" "dist/$name-windows-x86_64.exe"
+rm -rf "$dist"
+mkdir -p "$dist"
+git archive --format=tar --prefix="$name/" HEAD | gzip -n -9 >"$dist/$name.tar.gz"
+# The executable is built from the published source archive, as a verifier builds it.
+tar -xzf "$dist/$name.tar.gz" -C "$work"
+release_build_windows "$work/$name" "$work/stage"
+cp "$work/stage/bin/varnholt.exe" "$dist/$name-windows-x86_64.exe"
 docs=$work/stage/share/doc/varnholt
-/usr/bin/python3 - "dist/$name-windows-x86_64.zip" "$work/stage/bin/varnholt.exe" \
+/usr/bin/python3 - "$dist/$name-windows-x86_64.zip" "$work/stage/bin/varnholt.exe" \
   "$docs/LICENSE" "$docs/THIRD-PARTY-NOTICES.txt" "$docs/README.md" <<'PYTHON'
 import os, sys, time, zipfile
 
@@ -46,7 +45,17 @@ with zipfile.ZipFile(sys.argv[1], "w") as archive:
         with open(path, "rb") as content:
             archive.writestr(entry, content.read(), compresslevel=9)
 PYTHON
-(cd dist && sha256sum "$name-windows-x86_64.exe" "$name-windows-x86_64.zip" "$name.tar.gz" \
-  >SHA256SUMS)
-echo "tools/release.sh: dist/ holds the release files of $name:"
-cat dist/SHA256SUMS
+{
+  echo "Format: 1.0"
+  echo "Source: varnholt"
+  echo "Version: $version"
+  echo "Commit: $commit"
+  echo "Source-Date-Epoch: $SOURCE_DATE_EPOCH"
+  echo "Build-Architecture: $(dpkg --print-architecture)"
+  echo "Installed-Build-Depends:"
+  release_toolchain_versions
+} >"$dist/$name.buildinfo"
+(cd "$dist" && sha256sum "$name-windows-x86_64.exe" "$name-windows-x86_64.zip" "$name.tar.gz" \
+  "$name.buildinfo" >SHA256SUMS)
+echo "tools/release.sh: $dist/ holds the release files of $name:"
+cat "$dist/SHA256SUMS"

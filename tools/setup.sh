@@ -1,23 +1,24 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that are missing: with no argument, what building and running
-# the tool needs; with --test, also everything that the tests, the checks, the Windows
-# cross-build, the benchmarks and the release need.
+# Installs the Debian packages that are missing, without the packages they only recommend:
+# with no argument, what building and running the tool needs; with --release, also what
+# making, signing and verifying the release files needs; with --test, also everything that
+# the tests, the checks and the benchmarks need.
 set -euo pipefail
 
 # xdg-open hands an address to the desktop's browser.
 packages=(cmake ninja-build g++ xdg-utils)
+release=(git python3 g++-mingw-w64-x86-64-win32 osslsigncode openssl)
 case "${1:-}" in
   "") ;;
+  --release) packages+=("${release[@]}") ;;
   --test)
     packages+=(
-      git python3 binutils libgtest-dev libgmock-dev
-      g++-mingw-w64-x86-64-win32 wine wine64 python3-pefile osslsigncode openssl
-      clang libclang-rt-14-dev clang-tidy clang-format cppcheck
-      libbenchmark-dev time
+      "${release[@]}" binutils libgtest-dev libgmock-dev wine wine64 python3-pefile
+      clang libclang-rt-14-dev clang-tidy clang-format cppcheck libbenchmark-dev time
     )
     ;;
   *)
-    echo "usage: tools/setup.sh [--test]" >&2
+    echo "usage: tools/setup.sh [--release | --test]" >&2
     exit 2
     ;;
 esac
