@@ -1,6 +1,7 @@
 #include "translate/translate.h"
 
 #include <algorithm>
+#include <array>
 #include <functional>
 
 namespace {
@@ -9,13 +10,23 @@ namespace {
 // without the marker is passed over in strides rather than byte by byte.
 const std::boyer_moore_horspool_searcher MarkerSearcher(DetailMarker.begin(), DetailMarker.end());
 
-// The address is handed to a shell that passes it on to a handler command
-// line such as `"browser.exe" "%1"`: a double quote would end the argument
-// there and let the rest of the line inject arguments, a backslash before
-// the closing quote would turn that quote into part of the address, and a NUL
-// would cut the address short. No store identifier holds any of them.
+// The bytes written percent-encoded. The address is handed to a shell that
+// passes it on to a handler command line such as `"browser.exe" "%1"`: a
+// double quote would end the argument there and let the rest of the line
+// inject arguments, a backslash before the closing quote would turn that
+// quote into part of the address, and a NUL would cut the address short. No
+// store identifier holds any of them.
+constexpr std::array<bool, 256> EncodedBytes = [] {
+  std::array<bool, 256> encoded{};
+  encoded['"'] = encoded['\\'] = encoded['\0'] = true;
+  return encoded;
+}();
+
 void AppendIdentifier(std::string &address, std::string_view identifier) {
-  auto const needsEncoding = [](char byte) { return byte == '"' || byte == '\\' || byte == '\0'; };
+  // One load per byte: three comparisons cost twice as much on a long line.
+  auto const needsEncoding = [](char byte) {
+    return EncodedBytes[static_cast<unsigned char>(byte)];
+  };
   for (std::string_view::iterator plain = identifier.begin();;) {
     std::string_view::iterator const special = std::find_if(plain, identifier.end(), needsEncoding);
     address.append(plain, special);
