@@ -4,7 +4,7 @@
 # the bare one, must both fail the verification; and the signed executable must run.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-if ! git rev-parse --verify -q HEAD >/dev/null 2>&1; then
+if ! top=$(git rev-parse --show-toplevel 2>/dev/null) || [[ ! $top -ef . ]]; then
   echo "not a git checkout: a release is made from a commit"
   exit 77
 fi
