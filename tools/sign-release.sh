@@ -53,19 +53,7 @@ osslsigncode verify -CAfile "$work/chain.pem" -in "$work/signed.exe" >"$work/ver
 }
 
 # The zip keeps its entries' order, dates and permissions; only the executable changes.
-/usr/bin/python3 - "$zip" "$work/signed.zip" "$(basename "$exe")" "$work/signed.exe" <<'PYTHON'
-import os, sys, zipfile
-
-source, target, name, signed = sys.argv[1:]
-with open(signed, "rb") as content:
-    executable = content.read()
-with zipfile.ZipFile(source) as old, zipfile.ZipFile(target, "w") as new:
-    for entry in old.infolist():
-        if os.path.basename(entry.filename).endswith(".exe"):
-            new.writestr(entry, executable, compresslevel=9)
-        else:
-            new.writestr(entry, old.read(entry), compresslevel=9)
-PYTHON
+/usr/bin/python3 tools/zip_with_executable.py "$zip" "$work/signed.zip" "$work/signed.exe"
 
 mv "$work/signed.exe" "$work/$(basename "$exe")"
 mv "$work/signed.zip" "$work/$(basename "$zip")"

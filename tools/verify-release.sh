@@ -49,20 +49,16 @@ done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+release_toolchain_versions >"$work/ours"
+# Built as tools/release.sh builds it: from the unpacked archive, with the commit's date.
 if [[ -f $buildinfo ]]; then
-  sed -n '/^Installed-Build-Depends:/,/^[^ ]/s/^ \(.*\)$/ \1/p' "$buildinfo" | sed 's/,$//' \
-    >"$work/theirs"
+  sed -n '/^Installed-Build-Depends:/,/^[^ ]/{/^ /p}' "$buildinfo" >"$work/theirs"
+  SOURCE_DATE_EPOCH=$(sed -n 's/^Source-Date-Epoch: //p' "$buildinfo")
+  export SOURCE_DATE_EPOCH
 else
   echo "-       $buildinfo: not in $folder; building with this machine's toolchain as it is"
 fi
-release_toolchain_versions >"$work/ours"
-
-# Built as tools/release.sh builds it: from the unpacked archive, with the commit's date.
 tar -xzf "${sources[0]}" -C "$work"
-if [[ -f $buildinfo ]]; then
-  SOURCE_DATE_EPOCH=$(sed -n 's/^Source-Date-Epoch: //p' "$buildinfo")
-  export SOURCE_DATE_EPOCH
-fi
 release_build_windows "$work/$name" "$work/stage" ||
   { echo "tools/verify-release.sh: the source archive did not build" >&2; exit 1; }
 rebuilt=$work/stage/bin/varnholt.exe

@@ -59,15 +59,8 @@ grep -q "^OK .*$exe: signature verifies" "$work/report"
 
 # The bare executable is the signed one, but the zip holds the changed one.
 cp -r "$dist" "$work/mixed"
-/usr/bin/python3 - "$dist/$name-windows-x86_64.zip" "$work/mixed/$name-windows-x86_64.zip" \
-  "$work/changed/$exe" <<'PYTHON'
-import sys, zipfile
-source, target, executable = sys.argv[1:]
-with zipfile.ZipFile(source) as old, zipfile.ZipFile(target, "w") as new:
-    for entry in old.infolist():
-        new.writestr(entry, open(executable, "rb").read() if entry.filename.endswith(".exe")
-                     else old.read(entry))
-PYTHON
+/usr/bin/python3 tools/zip_with_executable.py "$dist/$name-windows-x86_64.zip" \
+  "$work/mixed/$name-windows-x86_64.zip" "$work/changed/$exe"
 expect_rejected "$work/mixed"
 
 # The signed executable runs.
