@@ -18,9 +18,12 @@ constexpr std::string_view Prompt = "Url: ";
 constexpr std::string_view InvalidUrlMessage = "Failed: Invalid url\n";
 constexpr std::string_view EmptyAppIdMessage = "Failed: Empty app id\n";
 
-// Some Windows shells crash on long addresses (Wine's from 997 bytes), and
-// browsers take none over 2,048 bytes; a store address is about 60 bytes.
-constexpr std::size_t LongestOpenedAddress = 900;
+// The shell builds the handler's whole command line, its path and arguments
+// included, in a fixed space: under Wine, a handler at a 200-character path
+// registered as `-osint -url "%1"` gets addresses of up to 805 bytes whole and
+// longer ones empty, and the shell crashes from 997 bytes. A store address is
+// about 60 bytes.
+constexpr std::size_t LongestOpenedAddress = 700;
 
 // Eight rows of art, a subtitle and a row of blanks, every row whole.
 // clang-format off

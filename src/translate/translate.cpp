@@ -14,11 +14,13 @@ const std::boyer_moore_horspool_searcher MarkerSearcher(DetailMarker.begin(), De
 // passes it on to a handler command line such as `"browser.exe" "%1"`: a
 // double quote would end the argument there and let the rest of the line
 // inject arguments, a backslash before the closing quote would turn that
-// quote into part of the address, and a NUL would cut the address short. No
-// store identifier holds any of them.
+// quote into part of the address, and a NUL would cut the address short. The
+// Windows shell replaces `%NAME%` with the variable's value before it builds
+// that command line, after the address was measured and encoded, so a
+// percent sign is encoded too. No store identifier holds any of them.
 constexpr std::array<bool, 256> EncodedBytes = [] {
   std::array<bool, 256> encoded{};
-  encoded['"'] = encoded['\\'] = encoded['\0'] = true;
+  encoded['"'] = encoded['\\'] = encoded['%'] = encoded['\0'] = true;
   return encoded;
 }();
 
@@ -39,6 +41,9 @@ void AppendIdentifier(std::string &address, std::string_view identifier) {
         break;
       case '\\':
         address += "%5C";
+        break;
+      case '%':
+        address += "%25";
         break;
       default:
         address += "%00";

@@ -89,7 +89,7 @@ class Piped(unittest.TestCase):
             b"a;touch${HOME}|`id`&$(id)>x<y~*": b"a;touch${HOME}|`id`&$(id)>x<y~*",
             b"sp ace\ttab'q*": b"sp ace\ttab'q*",
             b"n\0ul\xff\xc3\xa9\r": b"n%00ul\xff\xc3\xa9\r",
-            b"#frag%41&x=1": b"#frag%41&x=1",
+            b"#frag%41&x=1%PATH%": b"#frag%2541&x=1%25PATH%25",
         }
         opener = Opener(self)
         data = b"".join(MARKER.encode() + i + b"\n" for i in identifiers)
@@ -123,18 +123,25 @@ class Piped(unittest.TestCase):
         run_piped(MARKER.encode() + b"ON_PATH", env=dict(opener.env, PATH=twice),
                   cwd=opener.folder.name)
         expected = [[BASE + b"ON_PATH"]]
-        # Without PATH, the system's default path holds the real xdg-open, which hands the
-        # address to the browser that BROWSER names.
-        if os.access("/usr/bin/xdg-open", os.X_OK):
-            run_piped(MARKER.encode() + b"DEFAULT_PATH", cwd=opener.folder.name,
-                      env={"BROWSER": os.path.join(planted, "xdg-open"),
-                           "VARNHOLT_RECORDS": opener.records})
-            expected.insert(0, [BASE + b"DEFAULT_PATH"])
+        # Without PATH, the system's default path is searched to its last folder: in a root of
+        # its own whose /bin is empty, only /usr/bin holds an opener.
+        root = os.path.join(opener.folder.name, "root")
+        os.mkdir(root)
+        subprocess.run(["unshare", "--mount", "--map-root-user", "/bin/sh", "-euc", """
+            cd "$0"; mkdir bin usr proc dev records; touch dev/null
+            ln -s usr/lib lib; ln -s usr/lib64 lib64
+            mount --rbind /usr usr; mount --rbind /proc proc; mount --bind /dev/null dev/null
+            mount -t tmpfs tmpfs usr/bin; cp "$1" usr/bin/xdg-open; cp "$2" varnholt
+            mount --bind "$3" records
+            printf '%s' "$4" | exec env -i VARNHOLT_RECORDS=/records /usr/sbin/chroot . /varnholt
+            """, root, RECORDER, TOOL, opener.records, MARKER + "DEFAULT_PATH"],
+            check=True, capture_output=True, timeout=30)
+        expected.insert(0, [BASE + b"DEFAULT_PATH"])
         self.assertEqual(opener.started(len(expected), settle=0.5), expected)
 
     def test_only_addresses_the_shell_can_take_are_opened(self):
         opener = Opener(self)
-        fits = b"F" * (900 - len(BASE))
+        fits = b"F" * (700 - len(BASE))
         lines = [fits, fits + b"G", fits + b"G" * (1 << 20)]
         data = b"".join(MARKER.encode() + i + b"\n" for i in lines)
         result = run_piped(data + b"after\n" + MARKER.encode() + b"LAST", env=opener.env)

@@ -31,11 +31,11 @@ class UnderWine(unittest.TestCase):
         cls.register_handler('"%1"')
 
     @classmethod
-    def register_handler(cls, arguments):
-        """Makes the recorder the prefix's handler for https addresses, for the verb "open"
-        alone (a request for any other verb opens nothing), with this command line after
-        its name."""
-        command = f'"{windows_path(RECORDER)}" {arguments}'
+    def register_handler(cls, arguments, handler=RECORDER):
+        """Makes the recorder, or a copy of it at `handler`, the prefix's handler for https
+        addresses, for the verb "open" alone (a request for any other verb opens nothing),
+        with this command line after its name."""
+        command = f'"{windows_path(handler)}" {arguments}'
         subprocess.run(["wine", "reg", "add", r"HKCR\https\shell\open\command", "/ve", "/d",
                         command, "/f"], env=cls.env, check=True, capture_output=True,
                        timeout=300)
@@ -50,12 +50,15 @@ class UnderWine(unittest.TestCase):
                               timeout=120, check=False, **options)
 
     def test_piped_lines(self):
-        fits = b"W" * (900 - len(BASE))
-        # Longer addresses than the shell can take, each followed by a line that must still
-        # be answered: Wine's shell faults from 997 bytes.
-        too_long = [MARKER + b"L" * (size - len(BASE)) for size in (901, 997, 1500, 2048)]
+        fits = b"W" * (700 - len(BASE))
+        # Each followed by a line that must still be answered: addresses longer than a handler
+        # gets whole (Wine's shell faults from 997 bytes), and one that would grow past that
+        # if the shell expanded the variables it names.
+        unopened = [MARKER + b"L" * (size - len(BASE)) for size in (701, 997, 1500, 2048)]
+        expanded = MARKER + b"%ComSpec%" * 40
         lines = [b"https://" + MARKER + b"9WZDNCRFJ3PZ?hl=en-us",
-                 *(line for address in too_long for line in (address, b"not an address")),
+                 *(line for address in (*unopened, expanded)
+                   for line in (address, b"not an address")),
                  MARKER + b"9WZDNCRFJ3PZ\" --evil-flag \"x", MARKER + b"?q", MARKER + fits,
                  MARKER + b"A&b%20c"]
         result = self.run_piped(input=b"\n".join(lines))
@@ -64,8 +67,9 @@ class UnderWine(unittest.TestCase):
         self.assertEqual(len(rows), 11, rows)
         self.assertEqual(rows[9], b" " * 58)
         self.assertEqual(rows[10], b"Url: " * (len(lines) + 1))
-        self.assertEqual(result.stderr, INVALID * len(too_long) + EMPTY)
-        opened = [b"9WZDNCRFJ3PZ", b"9WZDNCRFJ3PZ%22 --evil-flag %22x", fits, b"A&b%20c"]
+        self.assertEqual(result.stderr, INVALID * (len(unopened) + 1) + EMPTY)
+        opened = [b"9WZDNCRFJ3PZ", b"%25ComSpec%25" * 40, b"9WZDNCRFJ3PZ%22 --evil-flag %22x",
+                  fits, b"A&b%2520c"]
         expected = sorted([BASE + identifier] for identifier in opened)
         starts = recorded_starts(self.records, len(expected), timeout=30.0, settle=2.0)
         self.assertEqual([arguments for arguments, _ in starts], expected)
@@ -73,20 +77,35 @@ class UnderWine(unittest.TestCase):
         for _, facts in starts:
             self.assertEqual(facts, {"show": "0"})
 
-    def test_trailing_backslashes_leave_the_handlers_arguments_alone(self):
-        lines = [MARKER + b"x --evil-flag\\", MARKER + b"y\\\\\\"]
+    def test_handlers_get_every_address_whole_as_its_own_argument(self):
+        # Crafted to end the handler's quoted argument early: by backslashes before the closing
+        # quote, or by variables the shell would expand into a quote or a backslash.
+        crafted = {b"x --evil-flag\\": b"x --evil-flag%5C", b"y\\\\\\": b"y%5C%5C%5C",
+                   b"A%XQ%": b"A%25XQ%25", b"B%XB%": b"B%25XB%25"}
+        # Long ones too, but not where the handler takes the address twice.
+        long = {identifier: identifier for identifier in
+                (b"H" * (500 - len(BASE)), b"M" * (700 - len(BASE)))}
+        env = dict(self.env, XQ='C:\\Program Files\\"quoted" dir', XB="C:\\x\\")
+        # A browser installed deep in a user's folder takes much of the shell's space.
+        folder = "d" * (200 - len(windows_path(self.prefix)) - len("\\") * 2 - len("rec.exe"))
+        deep = os.path.join(self.prefix, folder, "rec.exe")
+        os.mkdir(os.path.dirname(deep))
+        shutil.copy(RECORDER, deep)
         self.addCleanup(self.register_handler, '"%1"')
-        for arguments, expected in (('"%1" "%1"', lambda address: [address, address]),
-                                    ('"%1" --tail', lambda address: [address, b"--tail"])):
-            self.register_handler(arguments)
+        for handler, arguments, expected, identifiers in (
+                (RECORDER, '"%1" "%1"', lambda address: [address, address], crafted),
+                (RECORDER, '"%1" --tail', lambda address: [address, b"--tail"], crafted | long),
+                (deep, '-osint -url "%1"', lambda address: [b"-osint", b"-url", address],
+                 crafted | long)):
+            self.register_handler(arguments, handler)
             records = tempfile.mkdtemp(dir=self.prefix)
-            result = self.run_piped(input=b"\n".join(lines),
-                                    env=dict(self.env, VARNHOLT_RECORDS=windows_path(records)))
+            result = self.run_piped(input=b"\n".join(MARKER + line for line in identifiers),
+                                    env=dict(env, VARNHOLT_RECORDS=windows_path(records)))
             self.assertEqual((result.returncode, result.stderr), (0, b""))
-            starts = recorded_starts(records, len(lines), timeout=30.0, settle=1.0)
+            starts = recorded_starts(records, len(identifiers), timeout=30.0, settle=1.0)
             self.assertEqual([started for started, _ in starts],
-                             [expected(BASE + b"x --evil-flag%5C"),
-                              expected(BASE + b"y%5C%5C%5C")], arguments)
+                             sorted(expected(BASE + address) for address in identifiers.values()),
+                             arguments)
 
     def test_read_error_ends_with_failure(self):
         directory = os.open(self.prefix, os.O_RDONLY)

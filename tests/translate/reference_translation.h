@@ -34,6 +34,9 @@ inline TranslationResult ReferenceTranslation(const std::string &line) {
       case '\\':
         address += "%5C";
         break;
+      case '%':
+        address += "%25";
+        break;
       case '\0':
         address += "%00";
         break;

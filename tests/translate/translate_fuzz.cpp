@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "translate/reference_translation.h"
 #include "translate/translate.h"
@@ -33,5 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   Require(result.address.starts_with(DownloadBase));
   Require(result.address.size() > DownloadBase.size());
   Require(result.address.find_first_of(std::string("\"\\\0", 3)) == std::string::npos);
+  // Every percent sign in the identifier is one of the escapes written here,
+  // so that nothing in it can name a variable for the shell to expand.
+  std::string_view const identifier = std::string_view(result.address).substr(DownloadBase.size());
+  for (std::size_t percent = identifier.find('%'); percent != std::string_view::npos;
+       percent = identifier.find('%', percent + 1)) {
+    std::string_view const escape = identifier.substr(percent, 3);
+    Require(escape == "%22" || escape == "%25" || escape == "%5C" || escape == "%00");
+  }
   return 0;
 }

@@ -81,15 +81,15 @@ TEST(TranslateStoreAddress, PassesOtherBytesUnchanged) {
   CheckCases({
       {"blanks", Marker + " A B ", launch, Base + " A B "},
       {"carriage return", Marker + "ABC123\r", launch, Base + "ABC123\r"},
-      {"hash ampersand percent", Marker + "A#b&c%41", launch, Base + "A#b&c%41"},
+      {"hash and ampersand", Marker + "A#b&c", launch, Base + "A#b&c"},
       {"bytes above 127", Marker + "\xC3\xA9\xFF", launch, Base + "\xC3\xA9\xFF"},
       {"tab and quote-like", Marker + "\t'`", launch, Base + "\t'`"},
   });
 }
 
 // A handler command line like `"browser.exe" "%1"` must get the address as
-// one argument, and a NUL would cut the address short.
-TEST(TranslateStoreAddress, EncodesQuotesBackslashesAndNulBytes) {
+// one argument, unexpanded by the shell, and a NUL would cut the address short.
+TEST(TranslateStoreAddress, EncodesQuotesBackslashesPercentSignsAndNulBytes) {
   auto const launch = TranslationOutcome::Launch;
   CheckCases({
       {"injected flag", Marker + "9WZDNCRFJ3PZ\" --evil-flag \"x", launch,
@@ -97,6 +97,8 @@ TEST(TranslateStoreAddress, EncodesQuotesBackslashesAndNulBytes) {
       {"lone quote", Marker + "\"", launch, Base + "%22"},
       {"escaped closing quote", Marker + "x --evil-flag\\", launch, Base + "x --evil-flag%5C"},
       {"three backslashes", Marker + "A\\\\\\", launch, Base + "A%5C%5C%5C"},
+      {"environment reference", Marker + "A%ComSpec%", launch, Base + "A%25ComSpec%25"},
+      {"escape typed already", Marker + "A%41%22", launch, Base + "A%2541%2522"},
       {"nul", Marker + "A\0B"s, launch, Base + "A%00B"},
       {"nul before marker", "\0"s + Marker + "A", launch, Base + "A"},
       {"nul ends nothing", Marker + "\0"s, launch, Base + "%00"},
