@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing, without the packages they only recommend:
-# with no argument, what building and running the tool needs; with --release, also what
-# making, signing and verifying the release files needs; with --test, also everything that
-# the tests, the checks and the benchmarks need.
+#   tools/setup.sh            what building and running the tool needs
+#   tools/setup.sh --release  what making, signing and verifying the release files needs
+#   tools/setup.sh --test     everything: the tool, the release, the tests, the checks, the
+#                             benchmarks and the README's picture
 set -euo pipefail
 
 # xdg-open hands an address to the desktop's browser.
-packages=(cmake ninja-build g++ xdg-utils)
-release=(git python3 g++-mingw-w64-x86-64-win32 osslsigncode openssl)
+run=(cmake ninja-build g++ xdg-utils)
+release=(cmake ninja-build git python3 g++-mingw-w64-x86-64-win32 osslsigncode openssl)
 case "${1:-}" in
-  "") ;;
-  --release) packages+=("${release[@]}") ;;
+  "") packages=("${run[@]}") ;;
+  --release) packages=("${release[@]}") ;;
   --test)
-    packages+=(
-      "${release[@]}" binutils libgtest-dev libgmock-dev wine wine64 python3-pefile
-      clang libclang-rt-14-dev clang-tidy clang-format cppcheck libbenchmark-dev time
+    packages=(
+      "${run[@]}" "${release[@]}" binutils libgtest-dev libgmock-dev wine wine64 python3-pefile
+      clang libclang-rt-14-dev clang-tidy clang-format cppcheck shellcheck libbenchmark-dev time
+      ansifilter pango1.0-tools fonts-dejavu-core
     )
     ;;
   *)
@@ -32,5 +34,7 @@ if ((${#missing[@]} > 0)); then
   sudo=()
   [[ $(id -u) -eq 0 ]] || sudo=(sudo)
   "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Through env, since sudo resets the environment: no package stops to ask a question.
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

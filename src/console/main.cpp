@@ -25,7 +25,8 @@ constexpr std::string_view EmptyAppIdMessage = "Failed: Empty app id\n";
 // about 60 bytes.
 constexpr std::size_t LongestOpenedAddress = 700;
 
-// Eight rows of art, a subtitle and a row of blanks, every row whole.
+// Eight rows of art, a subtitle naming the version, so that a user can say
+// which build they run, and a row of blanks, every row whole.
 // clang-format off
 constexpr std::string_view BannerText =
     R"($$\    $$\                               $$\                 $$\   $$\     )" "\n"
@@ -36,7 +37,7 @@ constexpr std::string_view BannerText =
     R"(  \$$$  /  $$  __$$ |$$ |      $$ |  $$ |$$ |  $$ |$$ |  $$ |$$ |  $$ |$$\ )" "\n"
     R"(   \$  /   \$$$$$$$ |$$ |      $$ |  $$ |$$ |  $$ |\$$$$$$  |$$ |  \$$$$  |)" "\n"
     R"(    \_/     \_______|\__|      \__|  \__|\__|  \__| \______/ \__|   \____/ )" "\n"
-    "Paste an app's Microsoft Store address to fetch its installer." "\n"
+    "Varnholt " VARNHOLT_VERSION ": paste a Store app's address to fetch its installer." "\n"
     R"(                                                          )" "\n";
 // clang-format on
 

@@ -63,7 +63,9 @@ class Piped(unittest.TestCase):
         self.assertEqual(len({len(row) for row in banner[:8]}), 1, banner)
         for row in banner[:8]:
             self.assertLessEqual(set(row), ART_CHARACTERS, row)
-        self.assertTrue(banner[8].strip())
+        # The subtitle names the version, within the art's width.
+        self.assertTrue(banner[8].startswith(f"Varnholt {os.environ['VARNHOLT_VERSION']}: "))
+        self.assertLessEqual(len(banner[8]), len(banner[0]))
         self.assertEqual(banner[9], " " * 58)
         # The last line has no line feed and is still handled.
         self.assertEqual(result.stderr, INVALID + INVALID + EMPTY + EMPTY)
