@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Static analysis of the sources: clang-tidy and cppcheck, then the format check.
+# Static analysis of the sources: clang-tidy and cppcheck, then the format check; and of
+# every shell script, with shellcheck.
 # Takes the build folder whose compile_commands.json describes the sources, so that it
 # works as well in an unpacked source archive as in a checkout.
 set -euo pipefail
@@ -20,4 +21,6 @@ clang-tidy --quiet -p "$build" "${sources[@]}" 2> >(grep -v '^[0-9]* warnings\? 
 cppcheck --quiet --error-exitcode=1 --enable=warning,style,performance,portability \
   --inline-suppr --std=c++20 --language=c++ -I src "${sources[@]}"
 find src tests bench -name '*.cpp' -o -name '*.h' | sort | xargs clang-format --dry-run --Werror
-echo "static analysis: clean (${#sources[@]} program sources)"
+mapfile -t scripts < <(find tools tests .ci -type f \( -name '*.sh' -o -path .ci/run \) | sort)
+shellcheck "${scripts[@]}"
+echo "static analysis: clean (${#sources[@]} program sources, ${#scripts[@]} shell scripts)"

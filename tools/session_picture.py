@@ -4,23 +4,19 @@ turn what the console showed into Pango markup, which pango-view draws as a PNG 
 
     /usr/bin/python3 tools/session_picture.py [EXE [PNG]]
 
-EXE defaults to build/windows/varnholt.exe, PNG to docs/session.png. Needs wine
-(tools/setup.sh --test), and ansifilter, pango1.0-tools and fonts-dejavu-core."""
+EXE defaults to build/windows/varnholt.exe, PNG to docs/session.png. Needs what
+tools/setup.sh --test installs: wine, ansifilter, pango1.0-tools and fonts-dejavu-core."""
 
-import fcntl
 import os
-import pty
-import select
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
-import termios
-import time
-import tty
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(TOP, "tests", "console"))
+from driving import Terminal, register_https_handler  # noqa: E402  pylint: disable=C0413
+
 EXE = sys.argv[1] if len(sys.argv) > 1 else os.path.join(TOP, "build/windows/varnholt.exe")
 PNG = sys.argv[2] if len(sys.argv) > 2 else os.path.join(TOP, "docs/session.png")
 LINES = [b"https://apps.microsoft.com/detail/9WZDNCRFJ3PZ?hl=en-us&gl=US",
@@ -31,31 +27,16 @@ TITLE = b"\x1b]0;Varnholt\x07"
 
 def capture(env):
     """All that Wine's console wrote to an 80-column terminal during the session."""
-    main, secondary = pty.openpty()
-    tty.setraw(secondary)
-    fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 25, 80, 0, 0))
-    process = subprocess.Popen(["wine", EXE], stdin=secondary, stdout=secondary,
-                               stderr=secondary, env=env, start_new_session=True)
-    os.close(secondary)
-    screen = b""
-
-    def wait_for_prompt(count):
-        nonlocal screen
-        deadline = time.monotonic() + 60
-        while screen.count(b"Url:") < count and time.monotonic() < deadline:
-            if select.select([main], [], [], 0.1)[0]:
-                screen += os.read(main, 65536)
-        if screen.count(b"Url:") < count:
-            sys.exit(f"tools/session_picture.py: no prompt {count} from {EXE}")
-
-    wait_for_prompt(1)
-    for number, line in enumerate(LINES, start=2):
-        os.write(main, line + b"\r")
-        wait_for_prompt(number)
-    process.kill()
-    process.wait()
-    os.close(main)
-    return screen
+    term = Terminal(None, ["wine", EXE], env, raw=True, size=(25, 80))
+    try:
+        for count in range(1, len(LINES) + 2):
+            if term.wait_for(b"Url:", count=count, timeout=60).count(b"Url:") < count:
+                sys.exit(f"tools/session_picture.py: no prompt {count} from {EXE}")
+            if count <= len(LINES):
+                term.type(LINES[count - 1] + b"\r")
+        return term.screen
+    finally:
+        term.close()
 
 
 def main():
@@ -68,8 +49,7 @@ def main():
         env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
         # A handler for https addresses that opens nothing, so that no browser starts; this
         # also makes the prefix, whose messages would otherwise show in the picture.
-        subprocess.run(["wine", "reg", "add", r"HKCR\https\shell\open\command", "/ve", "/d",
-                        "cmd.exe /c exit", "/f"], env=env, check=True, capture_output=True)
+        register_https_handler(env, "cmd.exe /c exit")
         try:
             screen = capture(env)
         finally:

@@ -1,14 +1,29 @@
-"""Helpers that drive a built executable as a person would: at a pseudo-terminal, and by
-reading what a stand-in address handler recorded."""
+"""Helpers that drive a built executable as a person would: at a pseudo-terminal, with a
+Wine prefix's https handler of the caller's choosing, and by reading what a stand-in address
+handler recorded. tools/session_picture.py uses them too."""
 
 import fcntl
 import os
 import pty
 import select
+import struct
 import subprocess
 import termios
 import time
 import tty
+
+
+def windows_path(path):
+    """The path as a program under Wine names it."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def register_https_handler(env, command):
+    """Makes `command` the handler for https addresses in the Wine prefix that `env` names,
+    for the verb "open" alone (a request for any other verb opens nothing). Creates the
+    prefix where it does not exist yet."""
+    subprocess.run(["wine", "reg", "add", r"HKCR\https\shell\open\command", "/ve", "/d",
+                    command, "/f"], env=env, check=True, capture_output=True, timeout=300)
 
 
 def recorded_starts(folder, count, timeout, settle=0.0):
@@ -39,18 +54,22 @@ def recorded_starts(folder, count, timeout, settle=0.0):
 
 class Terminal:
     """A command on a pseudo-terminal that is its controlling terminal, as in a terminal
-    window: Ctrl+C typed there interrupts it. `screen` holds all it has shown."""
+    window: Ctrl+C typed there interrupts it. `screen` holds all it has shown. With a test,
+    it is closed when the test ends; `size` is (rows, columns)."""
 
-    def __init__(self, test, command, env, stderr=None, raw=False):
+    def __init__(self, test, command, env, stderr=None, raw=False, size=None):
         self.main, secondary = pty.openpty()
         if raw:
             tty.setraw(secondary)
+        if size:
+            fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", *size, 0, 0))
         self.process = subprocess.Popen(
             command, stdin=secondary, stdout=secondary, stderr=stderr or secondary, env=env,
             start_new_session=True, preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
         os.close(secondary)
         self.screen = b""
-        test.addCleanup(self.close)
+        if test:
+            test.addCleanup(self.close)
 
     def close(self):
         if self.process.poll() is None:

@@ -7,17 +7,13 @@ import subprocess
 import tempfile
 import unittest
 
-from driving import Terminal, recorded_starts
+from driving import Terminal, recorded_starts, register_https_handler, windows_path
 
 EXE = os.environ["VARNHOLT_EXE"]
 RECORDER = os.environ["VARNHOLT_RECORDER"]
 MARKER = b"apps.microsoft.com/detail/"
 BASE = b"https://get.microsoft.com/installer/download/"
 INVALID, EMPTY = b"Failed: Invalid url\r\n", b"Failed: Empty app id\r\n"
-
-
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
 
 
 class UnderWine(unittest.TestCase):
@@ -33,12 +29,8 @@ class UnderWine(unittest.TestCase):
     @classmethod
     def register_handler(cls, arguments, handler=RECORDER):
         """Makes the recorder, or a copy of it at `handler`, the prefix's handler for https
-        addresses, for the verb "open" alone (a request for any other verb opens nothing),
-        with this command line after its name."""
-        command = f'"{windows_path(handler)}" {arguments}'
-        subprocess.run(["wine", "reg", "add", r"HKCR\https\shell\open\command", "/ve", "/d",
-                        command, "/f"], env=cls.env, check=True, capture_output=True,
-                       timeout=300)
+        addresses, with this command line after its name."""
+        register_https_handler(cls.env, f'"{windows_path(handler)}" {arguments}')
 
     @classmethod
     def tearDownClass(cls):
