@@ -8,7 +8,11 @@ set -euo pipefail
 
 # xdg-open hands an address to the desktop's browser.
 run=(cmake ninja-build g++ xdg-utils)
-release=(cmake ninja-build git python3 g++-mingw-w64-x86-64-win32 osslsigncode openssl)
+# gpg checks a signed tag; python3-asn1crypto reads a signature.
+release=(
+  cmake ninja-build git gpg python3 python3-asn1crypto g++-mingw-w64-x86-64-win32 osslsigncode
+  openssl
+)
 case "${1:-}" in
   "") packages=("${run[@]}") ;;
   --release) packages=("${release[@]}") ;;
@@ -16,7 +20,7 @@ case "${1:-}" in
     packages=(
       "${run[@]}" "${release[@]}" binutils libgtest-dev libgmock-dev wine wine64 python3-pefile
       clang libclang-rt-14-dev clang-tidy clang-format cppcheck shellcheck libbenchmark-dev time
-      ansifilter pango1.0-tools fonts-dejavu-core
+      gpg-agent ansifilter pango1.0-tools fonts-dejavu-core
     )
     ;;
   *)

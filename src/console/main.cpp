@@ -21,8 +21,8 @@ constexpr std::string_view EmptyAppIdMessage = "Failed: Empty app id\n";
 // The shell builds the handler's whole command line, its path and arguments
 // included, in a fixed space: under Wine, a handler at a 200-character path
 // registered as `-osint -url "%1"` gets addresses of up to 805 bytes whole and
-// longer ones empty, and the shell crashes from 997 bytes. A store address is
-// about 60 bytes.
+// longer ones empty, and the shell crashes from 997 bytes. 700 leaves room for
+// a longer path or more arguments; a store address is about 60 bytes.
 constexpr std::size_t LongestOpenedAddress = 700;
 
 // Eight rows of art, a subtitle naming the version, so that a user can say

@@ -126,19 +126,24 @@ class Piped(unittest.TestCase):
                   cwd=opener.folder.name)
         expected = [[BASE + b"ON_PATH"]]
         # Without PATH, the system's default path is searched to its last folder: in a root of
-        # its own whose /bin is empty, only /usr/bin holds an opener.
-        root = os.path.join(opener.folder.name, "root")
-        os.mkdir(root)
-        subprocess.run(["unshare", "--mount", "--map-root-user", "/bin/sh", "-euc", """
-            cd "$0"; mkdir bin usr proc dev records; touch dev/null
-            ln -s usr/lib lib; ln -s usr/lib64 lib64
-            mount --rbind /usr usr; mount --rbind /proc proc; mount --bind /dev/null dev/null
-            mount -t tmpfs tmpfs usr/bin; cp "$1" usr/bin/xdg-open; cp "$2" varnholt
-            mount --bind "$3" records
-            printf '%s' "$4" | exec env -i VARNHOLT_RECORDS=/records /usr/sbin/chroot . /varnholt
-            """, root, RECORDER, TOOL, opener.records, MARKER + "DEFAULT_PATH"],
-            check=True, capture_output=True, timeout=30)
-        expected.insert(0, [BASE + b"DEFAULT_PATH"])
+        # its own whose /bin is empty, only /usr/bin holds an opener. That root needs a private
+        # mount namespace, which a chroot, where / is no mount point, cannot make; root makes
+        # one as it is, anyone else maps themselves to root.
+        unshare = ["unshare", "--mount", *([] if os.geteuid() == 0 else ["--map-root-user"])]
+        if subprocess.run([*unshare, "true"], capture_output=True, check=False).returncode == 0:
+            root = os.path.join(opener.folder.name, "root")
+            os.mkdir(root)
+            subprocess.run([*unshare, "/bin/sh", "-euc", """
+                cd "$0"; mkdir bin usr proc dev records; touch dev/null
+                ln -s usr/lib lib; ln -s usr/lib64 lib64
+                mount --rbind /usr usr; mount --rbind /proc proc; mount --bind /dev/null dev/null
+                mount -t tmpfs tmpfs usr/bin; cp "$1" usr/bin/xdg-open; cp "$2" varnholt
+                mount --bind "$3" records
+                printf '%s' "$4" |
+                  exec env -i VARNHOLT_RECORDS=/records /usr/sbin/chroot . /varnholt
+                """, root, RECORDER, TOOL, opener.records, MARKER + "DEFAULT_PATH"],
+                check=True, capture_output=True, timeout=30)
+            expected.insert(0, [BASE + b"DEFAULT_PATH"])
         self.assertEqual(opener.started(len(expected), settle=0.5), expected)
 
     def test_only_addresses_the_shell_can_take_are_opened(self):
