@@ -57,6 +57,16 @@ release_zip() {
   /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/release_zip.py" "$1" "$2" "${documents[@]}"
 }
 
+# release_signature_chain SIGNATURE CHAIN: writes the certificates that the PEM signature
+# SIGNATURE carries, then the system's authorities, to CHAIN, for osslsigncode's -CAfile:
+# the signature verifies against them where its chain ends in one of them.
+release_signature_chain() {
+  openssl pkcs7 -print_certs -in "$1" -out "$2" || return 1
+  if [[ -r /etc/ssl/certs/ca-certificates.crt ]]; then
+    cat /etc/ssl/certs/ca-certificates.crt >>"$2"
+  fi
+}
+
 # release_recover FOLDER: finishes or undoes a replacement of FOLDER by release_replace
 # that was stopped half-way, so that FOLDER holds one whole set of release files.
 release_recover() {

@@ -39,8 +39,8 @@ def main(source, target):
         if kind == NESTED_SIGNATURE:
             sys.exit("a second signature is nested in the signature")
         if kind not in TIME_STAMPS:
-            sys.exit(f"the signature carries an unauthenticated attribute ({kind}) that is not "
-                 "a time stamp")
+            sys.exit(f"the signature carries an unauthenticated attribute ({kind}) that is "
+                     "not a time stamp")
     if signer["sid"].name != "issuer_and_serial_number":
         sys.exit("the signer is not named by issuer and serial number")
     issuer = signer["sid"].chosen["issuer"]

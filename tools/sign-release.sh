@@ -69,10 +69,7 @@ fi
 # The signature must verify against the certificates it carries, with the system's
 # authorities for a chain that ends in one of them.
 osslsigncode extract-signature -pem -in "$new/$exe" -out "$work/signature.pem" >/dev/null
-openssl pkcs7 -print_certs -in "$work/signature.pem" -out "$work/chain.pem"
-if [[ -r /etc/ssl/certs/ca-certificates.crt ]]; then
-  cat /etc/ssl/certs/ca-certificates.crt >>"$work/chain.pem"
-fi
+release_signature_chain "$work/signature.pem" "$work/chain.pem"
 osslsigncode verify -CAfile "$work/chain.pem" -in "$new/$exe" >"$work/verify.log" 2>&1 || {
   cat "$work/verify.log" >&2
   fail "the signature does not verify (osslsigncode's report is above): include the" \

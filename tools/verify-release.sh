@@ -161,10 +161,8 @@ check_executable() {
   signer=$(/usr/bin/python3 "$tools/release_signature.py" "$signature/der" \
     "$signature/anew" 2>&1) || { report FAILED "$label" "$signer"; return 1; }
   # Checked against the certificates it carries, and the system's authorities.
-  openssl pkcs7 -print_certs -in "$signature/pem" -out "$signature/chain"
-  [[ -r /etc/ssl/certs/ca-certificates.crt ]] &&
-    cat /etc/ssl/certs/ca-certificates.crt >>"$signature/chain"
-  if ! osslsigncode verify -CAfile "$signature/chain" -in "$candidate" >/dev/null 2>&1; then
+  if ! release_signature_chain "$signature/pem" "$signature/chain" ||
+    ! osslsigncode verify -CAfile "$signature/chain" -in "$candidate" >/dev/null 2>&1; then
     report FAILED "$label" "its signature does not verify"
     return 1
   fi
